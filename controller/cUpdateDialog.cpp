@@ -1,0 +1,49 @@
+#include "cUpdateDialog.h"
+
+#include "cFirmwareUpdate.h"
+
+cUpdateDialog::cUpdateDialog(QObject *parent) : QObject(parent) {}
+
+// The last update object is deliberately kept until the process ends.
+cUpdateDialog::~cUpdateDialog() = default;
+
+QString cUpdateDialog::statusInfo() const
+{
+    return m_update ? m_update->statusInfo() : QString();
+}
+
+void cUpdateDialog::WaitForUpdate()
+{
+    if (m_update)
+        m_update->WaitForProcess();
+}
+
+void cUpdateDialog::setSelectedFirmwareFile(QString FirmwareFile)
+{
+    m_selectedFile = FirmwareFile;
+    emit selectedFirmwareFileChanged();
+    m_status = eUpdateReady;
+    emit statusChanged();
+}
+
+void cUpdateDialog::UpdateFinished(bool Success)
+{
+    m_status = Success ? eUpdateSucceeded : eUpdateFailed;
+    emit statusChanged();
+}
+
+void cUpdateDialog::startUpdate()
+{
+    if (m_update) {
+        // Destroyed at the next pass of the event loop; its connections go with it.
+        m_update->deleteLater();
+        m_update = nullptr;
+    }
+    m_update = new cFirmwareUpdate(m_selectedFile, nullptr);
+    connect(m_update, &cFirmwareUpdate::UpdateComplete, this, &cUpdateDialog::UpdateFinished);
+    connect(m_update, &cFirmwareUpdate::statusInfoChanged, this, &cUpdateDialog::statusInfoChanged);
+
+    m_status = m_update->BeginUpdate() ? eUpdateInProgress : eUpdateFailed;
+    emit statusChanged();
+    emit statusInfoChanged();
+}

@@ -1,0 +1,269 @@
+#include "cFirmwareUpdate.h"
+
+#include "cToolOutput.h"
+
+#include <QFile>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QTextStream>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+// Resolved against the working directory, not the program's folder.
+const QString kToolPath = QStringLiteral("./dfu-util-0.11/win64/dfu-util-static.exe");
+
+constexpr quint16 kVendorId = 0x0483;
+constexpr quint16 kProductIds[] = {0x5740, 0xA44B};
+const QString kDescriptions[] = {QStringLiteral("USB Serial Device"),
+                                 QStringLiteral("Mireltone Audio - Orvik")};
+
+// Restarts the device into its DFU bootloader; nothing comes back.
+constexpr char kUpdateModeCommand[8] = {'\xA5', '\xA5', '\x00', '\x0E',
+                                        '\x00', '\x00', '\x00', '\x00'};
+constexpr qint32 kBaudRate = 921600;
+constexpr int kWriteWaitMs = 5000;
+constexpr int kProbeWaitMs = 30000;
+// How long an abandoned listing gets to end after it was killed.
+constexpr int kProbeKillWaitMs = 5000;
+constexpr unsigned long kPauseBeforeFlashingMs = 500;
+constexpr int kShutdownWaitMs = 30000;
+
+const QString kTextToolMissing = QStringLiteral("Failed to find DFU Util");
+const QString kTextPortOpened = QStringLiteral("Succeeded opening port");
+const QString kTextNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
+const QString kTextUpdateModeFailed = QStringLiteral("Failed to enable update mode");
+const QString kTextUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
+const QString kTextProgress =
+    QStringLiteral("Updating... do not power off unit or quit updater! (%1%)");
+const QString kTextSucceeded = QStringLiteral("Update succeeded");
+const QString kTextFailed = QStringLiteral("Update failed");
+const QString kLogSuffix = QStringLiteral("OrvikUpdater.log");
+const QString kLogRule = QStringLiteral("-------------------------------------");
+
+// Diagnostics are whole lines, flushed at once, for whoever reads the console.
+void writeLine(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QString openFailureText(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("Device connection failure.\nEnsure your cable is securely fitted.");
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+        return QStringLiteral(
+            "Device already in use.\nClose all other apps connected to your Orvik device.");
+    case QSerialPort::TimeoutError:
+        return QStringLiteral("Timeout occured. Please try again.");
+    default:
+        return QStringLiteral("Error %1 occured.").arg(static_cast<int>(error));
+    }
+}
+
+bool matchesDevice(const QSerialPortInfo &info)
+{
+    if (info.vendorIdentifier() != kVendorId)
+        return false;
+    const QString description = info.description();
+    if (description != kDescriptions[0] && description != kDescriptions[1])
+        return false;
+    const quint16 productId = info.productIdentifier();
+    return productId == kProductIds[0] || productId == kProductIds[1];
+}
+} // namespace
+
+cFirmwareUpdate::cFirmwareUpdate(QString FirmwareFile, QObject *parent)
+    : QObject(parent), m_firmwareFile(std::move(FirmwareFile))
+{}
+
+// A process object still here goes with this object, as its child.
+cFirmwareUpdate::~cFirmwareUpdate() = default;
+
+bool cFirmwareUpdate::BeginUpdate()
+{
+    m_outputLog = QString();
+
+    if (!QFile::exists(kToolPath)) {
+        writeLine(kTextToolMissing.toLatin1());
+        setStatus(kTextToolMissing);
+        return false;
+    }
+    m_process = new QProcess(this);
+
+    QSerialPort port;
+    port.setBaudRate(kBaudRate, QSerialPort::AllDirections);
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+
+    quint16 productId = 0;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        if (!matchesDevice(info))
+            continue;
+        productId = info.productIdentifier();
+        port.setPortName(info.portName());
+        // A port held elsewhere is passed over silently; the last error counts.
+        if (port.open(QIODevice::ReadWrite)) {
+            writeLine(kTextPortOpened.toLatin1());
+            setStatus(kTextPortOpened);
+            break;
+        }
+    }
+
+    if (!port.isOpen()) {
+        if (port.error() != QSerialPort::NoError) {
+            reportStatus(openFailureText(port.error()));
+            return false;
+        }
+        // No port of the device at all: it may already wait in its bootloader.
+        // The text is shown only if the listing does not find it either.
+        m_statusInfo = kTextNoDevice;
+        if (!probeBootloader())
+            return false;
+        startFlashing(0);
+        return true;
+    }
+
+    const qint64 written = port.write(kUpdateModeCommand, sizeof kUpdateModeCommand);
+    port.waitForBytesWritten(kWriteWaitMs);
+    port.close();
+    if (written == -1) {
+        writeLine(kTextUpdateModeFailed.toLatin1());
+        setStatus(kTextUpdateModeFailed);
+        return false;
+    }
+    startFlashing(productId);
+    return true;
+}
+
+bool cFirmwareUpdate::probeBootloader()
+{
+    m_process->start(kToolPath, {QStringLiteral("-l")}, QIODevice::ReadWrite);
+    if (!m_process->waitForFinished(kProbeWaitMs)) {
+        // No answer in time: try the flashing run all the same. A listing that is
+        // still going must end first, or the flashing run could not start on this
+        // process object and the listing's own end would pass for its result.
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->kill();
+            m_process->waitForFinished(kProbeKillWaitMs);
+        }
+        return true;
+    }
+    if (cToolOutput::listsBootloader(m_process->readAllStandardOutput()))
+        return true;
+    reportStatus(m_statusInfo);
+    return false;
+}
+
+void cFirmwareUpdate::startFlashing(quint16 productId)
+{
+    setStatus(kTextUpdating);
+    // Gives the device time to come back as its bootloader.
+    QThread::msleep(kPauseBeforeFlashingMs);
+
+    const QStringList arguments{QStringLiteral("-d"), cToolOutput::devicePair(productId),
+                                QStringLiteral("-a"), QStringLiteral("0"),
+                                QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
+                                QStringLiteral("-D"), m_firmwareFile};
+    // Only a listing that would not die can leave the process busy here; its end
+    // must never pass for the result of the flashing run.
+    bool launched = false;
+    if (m_process->state() == QProcess::NotRunning) {
+        m_process->start(kToolPath, arguments, QIODevice::ReadWrite);
+        launched = m_process->state() != QProcess::NotRunning;
+    }
+    if (!launched) {
+        // A run that never starts has no exit code: it ends as a failure, after
+        // BeginUpdate has returned, as a run that ran would.
+        QMetaObject::invokeMethod(
+            this, [this] { finishRun(false); }, Qt::QueuedConnection);
+        return;
+    }
+
+    connect(m_process, SIGNAL(finished(int, QProcess::ExitStatus)), this,
+            SLOT(ProcessFinished(int, QProcess::ExitStatus)));
+    connect(m_process, SIGNAL(readyReadStandardOutput()), this, SLOT(ProcessOutput()));
+    // The start itself can still fail (a tool that cannot be executed); that is
+    // reported later, and never followed by finished().
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            finishRun(false);
+    });
+}
+
+void cFirmwareUpdate::WaitForProcess()
+{
+    if (m_process)
+        m_process->waitForFinished(kShutdownWaitMs);
+}
+
+void cFirmwareUpdate::ProcessFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    Q_UNUSED(exitStatus)
+    // The exit code alone tells whether the image was written.
+    finishRun(exitCode == 0);
+}
+
+void cFirmwareUpdate::ProcessOutput()
+{
+    if (!m_process)
+        return;
+    const QString chunk = cToolOutput::decodeUtf8(m_process->readAllStandardOutput());
+    m_outputLog += chunk;
+    const int overall = cToolOutput::overallPercentage(chunk);
+    if (overall > 0)
+        setStatus(kTextProgress.arg(overall));
+}
+
+void cFirmwareUpdate::finishRun(bool success)
+{
+    // Once per run, whichever of the process's signals comes first.
+    if (!m_process)
+        return;
+    writeUpdateLog();
+    setStatus(success ? kTextSucceeded : kTextFailed);
+    m_process->deleteLater();
+    m_process = nullptr;
+    emit UpdateComplete(success);
+}
+
+void cFirmwareUpdate::writeUpdateLog()
+{
+    const QString firmwareFile = m_firmwareFile;
+    if (firmwareFile.size() <= 3)
+        return;
+    QFile log(firmwareFile.left(firmwareFile.size() - 3) + kLogSuffix);
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QTextStream stream(&log);
+    stream << kLogRule << '\n'
+           << "Output:" << '\n'
+           << m_outputLog << '\n'
+           << kLogRule << '\n'
+           << "Error:" << '\n'
+           << cToolOutput::decodeLatin1(m_process->readAllStandardError()) << '\n'
+           << kLogRule << '\n';
+    stream.flush();
+    log.close();
+}
+
+void cFirmwareUpdate::setStatus(const QString &text)
+{
+    m_statusInfo = text;
+    emit statusInfoChanged();
+}
+
+void cFirmwareUpdate::reportStatus(const QString &text)
+{
+    m_statusInfo = text;
+    writeLine(m_statusInfo.toLocal8Bit());
+    emit statusInfoChanged();
+}

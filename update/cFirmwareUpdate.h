@@ -1,0 +1,49 @@
+#ifndef CFIRMWAREUPDATE_H
+#define CFIRMWAREUPDATE_H
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+// One update attempt: finds the device, switches it into its bootloader, runs
+// the flashing tool and reports progress and the result.
+class cFirmwareUpdate : public QObject
+{
+    Q_OBJECT
+
+public:
+    cFirmwareUpdate(QString FirmwareFile, QObject *parent);
+    ~cFirmwareUpdate() override;
+
+    // Starts the attempt. True when the flashing run has been started; its end is
+    // then reported through UpdateComplete. False when the attempt ended here.
+    bool BeginUpdate();
+
+    // Waits, bounded, for a flashing run that is still going; never kills it.
+    void WaitForProcess();
+
+    const QString &statusInfo() const { return m_statusInfo; }
+
+signals:
+    void UpdateComplete(bool Success);
+    void statusInfoChanged();
+
+public slots:
+    void ProcessFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void ProcessOutput();
+
+private:
+    bool probeBootloader();
+    void startFlashing(quint16 productId);
+    void finishRun(bool success);
+    void writeUpdateLog();
+    void setStatus(const QString &text);
+    void reportStatus(const QString &text);
+
+    const QString m_firmwareFile;
+    QProcess *m_process = nullptr;
+    QString m_statusInfo;
+    QString m_outputLog;
+};
+
+#endif // CFIRMWAREUPDATE_H

@@ -1,0 +1,56 @@
+#include "cToolOutput.h"
+
+namespace {
+constexpr int kVendorId = 0x0483;
+constexpr int kBootloaderProductId = 0xDF11;
+
+int usableLength(const QByteArray &bytes)
+{
+    const int zero = bytes.indexOf('\0');
+    return zero < 0 ? bytes.size() : zero;
+}
+} // namespace
+
+QString cToolOutput::decodeUtf8(const QByteArray &bytes)
+{
+    return QString::fromUtf8(bytes.constData(), usableLength(bytes));
+}
+
+QString cToolOutput::decodeLatin1(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.constData(), usableLength(bytes));
+}
+
+int cToolOutput::overallPercentage(const QString &chunk)
+{
+    const QString text = chunk.simplified();
+    const bool hasPercent = text.contains(QLatin1Char('%'));
+    // A chunk may hold both phases; the download keyword wins.
+    const bool download = hasPercent && text.contains(QLatin1String("Download"));
+    const bool erase = !download && hasPercent && text.contains(QLatin1String("Erase"));
+    if (!download && !erase)
+        return 0;
+
+    // The number stands right before the last "%": at most three digits, or two
+    // behind the closing bracket of the progress bar.
+    QString window = text.left(text.lastIndexOf(QLatin1Char('%'))).right(3);
+    if (window.contains(QLatin1Char(']')))
+        window = window.right(2);
+    const int phase = window.toInt(nullptr, 10);
+    return download ? phase / 2 + 50 : phase / 2;
+}
+
+bool cToolOutput::listsBootloader(const QByteArray &listing)
+{
+    const QString id = QStringLiteral("%1:%2").arg(QString::number(kVendorId, 16),
+                                                   QString::number(kBootloaderProductId, 16));
+    return decodeUtf8(listing).indexOf(id, 0, Qt::CaseSensitive) >= 0;
+}
+
+QString cToolOutput::devicePair(quint16 productId)
+{
+    return QStringLiteral("%1:%2,%1:%3")
+        .arg(kVendorId, 0, 16, QLatin1Char(' '))
+        .arg(productId, 0, 16, QLatin1Char(' '))
+        .arg(kBootloaderProductId, 0, 16, QLatin1Char(' '));
+}

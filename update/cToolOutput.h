@@ -1,0 +1,31 @@
+#ifndef CTOOLOUTPUT_H
+#define CTOOLOUTPUT_H
+
+#include <QByteArray>
+#include <QString>
+
+// How the flashing tool's output is read: pure functions, kept apart from the
+// process handling so that they can be fed arbitrary bytes.
+class cToolOutput
+{
+public:
+    // The bytes before the first zero byte, decoded as UTF-8 (invalid
+    // sequences become U+FFFD).
+    static QString decodeUtf8(const QByteArray &bytes);
+
+    // The bytes before the first zero byte, one Latin-1 character each.
+    static QString decodeLatin1(const QByteArray &bytes);
+
+    // The overall percentage (erase 0..50, download 50..100) that one chunk of
+    // decoded output reports, or 0 when the chunk holds no progress report.
+    // Values of 0 and below are not meant to be shown.
+    static int overallPercentage(const QString &chunk);
+
+    // Whether a device listing ("-l") names the bootloader's USB IDs.
+    static bool listsBootloader(const QByteArray &listing);
+
+    // The "-d" argument: run-time IDs, then the bootloader's.
+    static QString devicePair(quint16 productId);
+};
+
+#endif // CTOOLOUTPUT_H
