@@ -1,0 +1,120 @@
+// Stand-in for the flashing tool, placed by the tests at the tool's relative path.
+// It appends its arguments to "fakedfu-calls.txt" and then plays the section of
+// "fakedfu-script.txt" (both in the working directory) that fits the call:
+// "[list]" for "-l", "[flash]" for anything else. One command per line:
+//   out TEXT     write TEXT to stdout in one write() (C escapes: \r \t \n \0 \\ \xHH)
+//   chunk TEXT   as out, then wait until the test has read it (file "ack-N" appears)
+//   err TEXT     write TEXT to stderr in one write()
+//   sleep MS     pause
+//   hang         never end on its own
+//   crash        die by a signal (SIGSEGV)
+//   exit CODE    end with CODE (default at the end of the section: 0)
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+std::string unescape(const std::string &text)
+{
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            bytes += text[i];
+            continue;
+        }
+        const char c = text[++i];
+        switch (c) {
+        case 'r':
+            bytes += '\r';
+            break;
+        case 't':
+            bytes += '\t';
+            break;
+        case 'n':
+            bytes += '\n';
+            break;
+        case '0':
+            bytes += '\0';
+            break;
+        case 'x':
+            bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+            break;
+        default:
+            bytes += c;
+            break;
+        }
+    }
+    return bytes;
+}
+
+void writeAll(int fd, const std::string &bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n <= 0)
+            std::exit(99);
+        done += static_cast<size_t>(n);
+    }
+}
+
+bool exists(const std::string &path)
+{
+    return ::access(path.c_str(), F_OK) == 0;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    {
+        std::ofstream calls("fakedfu-calls.txt", std::ios::app | std::ios::binary);
+        for (int i = 1; i < argc; ++i)
+            calls << argv[i] << (i + 1 < argc ? '\x1f' : '\n');
+        if (argc == 1)
+            calls << '\n';
+    }
+
+    const std::string section = (argc == 2 && std::string(argv[1]) == "-l") ? "[list]" : "[flash]";
+    std::ifstream script("fakedfu-script.txt", std::ios::binary);
+    std::string line;
+    bool inSection = false;
+    int acks = 0;
+    while (std::getline(script, line)) {
+        if (!line.empty() && line[0] == '[') {
+            inSection = line == section;
+            continue;
+        }
+        if (!inSection || line.empty())
+            continue;
+        const size_t blank = line.find(' ');
+        const std::string command = line.substr(0, blank);
+        const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
+        if (command == "out" || command == "chunk") {
+            writeAll(STDOUT_FILENO, unescape(argument));
+            if (command == "chunk") {
+                const std::string ack = "ack-" + std::to_string(++acks);
+                while (!exists(ack))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        } else if (command == "err") {
+            writeAll(STDERR_FILENO, unescape(argument));
+        } else if (command == "sleep") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(argument)));
+        } else if (command == "hang") {
+            for (;;)
+                ::pause();
+        } else if (command == "crash") {
+            std::signal(SIGSEGV, SIG_DFL);
+            std::raise(SIGSEGV);
+        } else if (command == "exit") {
+            return std::stoi(argument);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,74 @@
+#include "cFakeTool.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+cFakeTool::cFakeTool(Placement placement) : m_previousDir(QDir::currentPath())
+{
+    if (!m_dir.isValid() || !QDir(m_dir.path()).mkpath(QStringLiteral("dfu-util-0.11/win64")))
+        return;
+    const QString tool = m_dir.filePath(QStringLiteral("dfu-util-0.11/win64/dfu-util-static.exe"));
+    if (placement != Placement::Missing) {
+        if (!QFile::copy(QStringLiteral(FAKEDFU_PATH), tool))
+            return;
+        const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+        QFile::setPermissions(tool, placement == Placement::Executable
+                                        ? readable | QFile::ExeOwner | QFile::ExeGroup
+                                        : readable);
+    }
+    m_valid = QDir::setCurrent(m_dir.path());
+}
+
+cFakeTool::~cFakeTool()
+{
+    QDir::setCurrent(m_previousDir);
+}
+
+void cFakeTool::setScript(const QStringList &listLines, const QStringList &flashLines)
+{
+    QFile script(m_dir.filePath(QStringLiteral("fakedfu-script.txt")));
+    if (!script.open(QIODevice::WriteOnly))
+        return;
+    const QStringList lines = QStringList{QStringLiteral("[list]")} + listLines +
+                              QStringList{QStringLiteral("[flash]")} + flashLines;
+    script.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+}
+
+QList<QStringList> cFakeTool::calls() const
+{
+    QList<QStringList> result;
+    QFile file(m_dir.filePath(QStringLiteral("fakedfu-calls.txt")));
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.isEmpty())
+            continue;
+        result << QString::fromUtf8(line).split(QChar(0x1f));
+    }
+    return result;
+}
+
+void cFakeTool::acknowledgeChunks(QProcess *process)
+{
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process, [this] {
+        QFile ack(m_dir.filePath(QStringLiteral("ack-%1").arg(++m_acks)));
+        ack.open(QIODevice::WriteOnly);
+    });
+}
+
+QString cFakeTool::escape(const QByteArray &bytes)
+{
+    QString text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\')
+            text += QStringLiteral("\\\\");
+        else if (byte < 0x20 || byte >= 0x7f)
+            text += QStringLiteral("\\x%1").arg(byte, 2, 16, QLatin1Char('0'));
+        else
+            text += QLatin1Char(c);
+    }
+    return text;
+}

@@ -1,0 +1,52 @@
+#ifndef CFAKETOOL_H
+#define CFAKETOOL_H
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+class QProcess;
+
+// A temporary working directory holding the stand-in flashing tool at the
+// tool's fixed relative path, made the current directory while it lives.
+class cFakeTool
+{
+public:
+    enum class Placement
+    {
+        Executable,
+        NotExecutable,
+        Missing
+    };
+
+    explicit cFakeTool(Placement placement = Placement::Executable);
+    ~cFakeTool();
+    cFakeTool(const cFakeTool &) = delete;
+    cFakeTool &operator=(const cFakeTool &) = delete;
+
+    bool isValid() const { return m_valid; }
+    QString path() const { return m_dir.path(); }
+    QString filePath(const QString &name) const { return m_dir.filePath(name); }
+
+    // The lines of the "[list]" and "[flash]" sections (see fakedfu.cpp).
+    void setScript(const QStringList &listLines, const QStringList &flashLines);
+
+    // The argument lists the tool was started with, one per run, in order.
+    QList<QStringList> calls() const;
+
+    // Lets "chunk" lines go on: acknowledges each chunk once the process's
+    // readers have taken it (this connection runs after the update object's).
+    void acknowledgeChunks(QProcess *process);
+
+    // Escapes bytes for an "out"/"chunk"/"err" line.
+    static QString escape(const QByteArray &bytes);
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+    bool m_valid = false;
+    int m_acks = 0;
+};
+
+#endif // CFAKETOOL_H

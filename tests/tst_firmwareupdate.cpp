@@ -1,0 +1,405 @@
+#include "cFakeTool.h"
+#include "cFirmwareUpdate.h"
+#include "cStdoutCapture.h"
+
+#include <QtTest>
+
+namespace {
+const QString kUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
+const QString kNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
+const QString kListing = QStringLiteral(
+    "out Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, path=\"1-1\", alt=0\\n");
+
+QString progressText(int percent)
+{
+    return QStringLiteral("Updating... do not power off unit or quit updater! (%1%)").arg(percent);
+}
+
+QStringList flashArguments(const QString &pair, const QString &file)
+{
+    return {QStringLiteral("-d"), pair,
+            QStringLiteral("-a"), QStringLiteral("0"),
+            QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
+            QStringLiteral("-D"), file};
+}
+
+// A progress record exactly as the tool prints it.
+QByteArray record(const char *label, int percent, int bytes)
+{
+    const int bar = percent * 25 / 100;
+    return QByteArray("\r") + label + "\t[" + QByteArray(bar, '=') + QByteArray(25 - bar, ' ') +
+           "] " + QByteArray::number(percent).rightJustified(3, ' ') + "% " +
+           QByteArray::number(bytes).rightJustified(12, ' ') + " bytes";
+}
+
+QString chunk(const QByteArray &bytes)
+{
+    return QStringLiteral("chunk ") + cFakeTool::escape(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+QByteArray expectedLog(const QByteArray &output, const QByteArray &error)
+{
+    const QByteArray rule = QByteArray(37, '-');
+    return rule + "\nOutput:\n" + output + "\n" + rule + "\nError:\n" + error + "\n" + rule + "\n";
+}
+
+// Everything an update object announces, in order, with the text it showed.
+struct cEventLog
+{
+    explicit cEventLog(cFirmwareUpdate &update)
+    {
+        QObject::connect(&update, &cFirmwareUpdate::statusInfoChanged, &update, [this, &update] {
+            events << QStringLiteral("status:") + update.statusInfo();
+        });
+        QObject::connect(&update, &cFirmwareUpdate::UpdateComplete, &update, [this](bool success) {
+            events << QStringLiteral("complete:%1").arg(success ? "true" : "false");
+            ++completions;
+        });
+    }
+    QStringList events;
+    int completions = 0;
+};
+} // namespace
+
+class tst_FirmwareUpdate : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void toolMissing();
+    void probe_data();
+    void probe();
+    void probeThatNeverEnds();
+    void progressReports_data();
+    void progressReports();
+    void exitCode_data();
+    void exitCode();
+    void updateLog_data();
+    void updateLog();
+    void logReplacesEarlierLog();
+    void toolNotExecutable();
+    void waitForProcess();
+};
+
+void tst_FirmwareUpdate::toolMissing()
+{
+    cFakeTool tool(cFakeTool::Placement::Missing);
+    QVERIFY(tool.isValid());
+    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cEventLog log(update);
+    cStdoutCapture out;
+
+    QVERIFY(!update.BeginUpdate());
+    QCOMPARE(out.text(), QByteArray("Failed to find DFU Util\n"));
+    QCOMPARE(log.events, QStringList{"status:Failed to find DFU Util"});
+    QVERIFY(!update.findChild<QProcess *>());
+    update.WaitForProcess();
+    QCoreApplication::processEvents();
+    QCOMPARE(log.completions, 0);
+}
+
+// No serial port of the device here: the listing decides.
+void tst_FirmwareUpdate::probe_data()
+{
+    QTest::addColumn<QStringList>("listing");
+    QTest::addColumn<bool>("started");
+
+    QTest::newRow("bootloader listed") << QStringList{kListing, "exit 0"} << true;
+    QTest::newRow("listed, but the listing fails") << QStringList{kListing, "exit 74"} << true;
+    QTest::newRow("banner only") << QStringList{"out dfu-util 0.11\\n\\nCopyright 2005-2009\\n\\n"}
+                                 << false;
+    QTest::newRow("upper-case id") << QStringList{"out Found DFU: [0483:DF11]\\n"} << false;
+    QTest::newRow("id on standard error only")
+        << QStringList{"err Found DFU: [0483:df11]\\n"} << false;
+    QTest::newRow("id after a zero byte") << QStringList{"out x\\0Found DFU: [0483:df11]"} << false;
+    QTest::newRow("listing crashes") << QStringList{"out [0483:df11]", "crash"} << true;
+}
+
+void tst_FirmwareUpdate::probe()
+{
+    QFETCH(QStringList, listing);
+    QFETCH(bool, started);
+
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript(listing, {"exit 0"});
+    const QString firmware = tool.filePath("fw.bin");
+    cFirmwareUpdate update(firmware, nullptr);
+    cEventLog log(update);
+    cStdoutCapture out;
+
+    QCOMPARE(update.BeginUpdate(), started);
+    QCOMPARE(log.completions, 0);
+    if (started) {
+        // The unannounced "no device" text goes straight to the update text.
+        QCOMPARE(log.events, QStringList{"status:" + kUpdating});
+        QCOMPARE(out.text(), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+        QCOMPARE(tool.calls(),
+                 (QList<QStringList>{{"-l"}, flashArguments("483:0,483:df11", firmware)}));
+    } else {
+        QCOMPARE(log.events, QStringList{"status:" + kNoDevice});
+        QCOMPARE(out.text(), kNoDevice.toUtf8() + '\n');
+        QCOMPARE(tool.calls(), QList<QStringList>{{"-l"}});
+        QCoreApplication::processEvents();
+        QCOMPARE(log.completions, 0);
+    }
+}
+
+// A listing that does not end in time is ended, and the flashing run really runs:
+// only its own end may decide the result.
+void tst_FirmwareUpdate::probeThatNeverEnds()
+{
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({kListing, "hang"}, {"out flashed", "err oops", "exit 3"});
+    const QString firmware = tool.filePath("fw.bin");
+    cFirmwareUpdate update(firmware, nullptr);
+    cEventLog log(update);
+
+    QVERIFY(update.BeginUpdate());
+    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+    QCOMPARE(log.events,
+             (QStringList{"status:" + kUpdating, "status:Update failed", "complete:false"}));
+    QCOMPARE(tool.calls(),
+             (QList<QStringList>{{"-l"}, flashArguments("483:0,483:df11", firmware)}));
+    QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")), expectedLog("flashed", "oops"));
+}
+
+void tst_FirmwareUpdate::progressReports_data()
+{
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QStringList>("statuses");
+
+    const QByteArray opening =
+        "dfu-util 0.11\n\nOpening DFU capable USB device...\nDevice ID "
+        "0483:df11\nDownloading element to address = 0x08000000, size = 65536\n";
+    QTest::newRow("one record per chunk")
+        << QList<QByteArray>{opening,
+                             record("Erase   ", 0, 0),
+                             record("Erase   ", 40, 26214),
+                             record("Erase   ", 100, 65536),
+                             "\nErase    done.\n",
+                             record("Download", 0, 0),
+                             record("Download", 52, 34078),
+                             record("Download", 100, 65536),
+                             "\nDownload done.\n"}
+        << QStringList{progressText(20), progressText(50), progressText(50), progressText(76),
+                       progressText(100)};
+    QTest::newRow("several records and both phases in one chunk")
+        << QList<QByteArray>{opening + record("Erase   ", 0, 0),
+                             record("Erase   ", 8, 5000) + record("Erase   ", 84, 55000),
+                             record("Erase   ", 100, 65536) + "\nErase    done.\n" +
+                                 record("Download", 0, 0),
+                             record("Download", 12, 8000) + record("Download", 16, 10000) +
+                                 record("Download", 20, 13000)}
+        << QStringList{progressText(50), progressText(42), progressText(50), progressText(60)};
+    const QByteArray split = record("Download", 44, 28672);
+    QTest::newRow("record split across chunks")
+        << QList<QByteArray>{split.left(40), split.mid(40), record("Download", 48, 30000)}
+        << QStringList{progressText(74)};
+    QTest::newRow("same value twice is shown twice")
+        << QList<QByteArray>{record("Download", 60, 1), record("Download", 60, 1)}
+        << QStringList{progressText(80), progressText(80)};
+    QTest::newRow("zero byte ends a chunk")
+        << QList<QByteArray>{record("Download", 40, 1) + QByteArray("\0 99%", 5)}
+        << QStringList{progressText(70)};
+}
+
+void tst_FirmwareUpdate::progressReports()
+{
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QStringList, statuses);
+
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    QStringList flash;
+    for (const QByteArray &bytes : chunks)
+        flash << chunk(bytes);
+    flash << "err dfu-util: Warning: Invalid DFU suffix signature\\n"
+          << "exit 0";
+    tool.setScript({kListing}, flash);
+    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cEventLog log(update);
+
+    QVERIFY(update.BeginUpdate());
+    QProcess *process = update.findChild<QProcess *>();
+    QVERIFY(process);
+    tool.acknowledgeChunks(process);
+    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+
+    QStringList expected{"status:" + kUpdating};
+    for (const QString &status : statuses)
+        expected << "status:" + status;
+    expected << "status:Update succeeded"
+             << "complete:true";
+    QCOMPARE(log.events, expected);
+
+    // The output log holds every chunk as text, up to a chunk's zero byte.
+    QByteArray output;
+    for (const QByteArray &bytes : chunks)
+        output += bytes.left(bytes.indexOf('\0') < 0 ? bytes.size() : bytes.indexOf('\0'));
+    QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")),
+             expectedLog(output, "dfu-util: Warning: Invalid DFU suffix signature\n"));
+}
+
+// The exit code alone decides; a crash counts as a failure.
+void tst_FirmwareUpdate::exitCode_data()
+{
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<bool>("success");
+    QTest::newRow("0") << "exit 0" << true;
+    QTest::newRow("1") << "exit 1" << false;
+    QTest::newRow("74, no device") << "exit 74" << false;
+    QTest::newRow("255") << "exit 255" << false;
+    QTest::newRow("crash") << "crash" << false;
+}
+
+void tst_FirmwareUpdate::exitCode()
+{
+    QFETCH(QString, ending);
+    QFETCH(bool, success);
+
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({kListing}, {ending});
+    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cEventLog log(update);
+
+    QVERIFY(update.BeginUpdate());
+    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+    const QString text = success ? "Update succeeded" : "Update failed";
+    QCOMPARE(log.events,
+             (QStringList{"status:" + kUpdating, "status:" + text,
+                          QStringLiteral("complete:%1").arg(success ? "true" : "false")}));
+    QCOMPARE(update.statusInfo(), text);
+    update.WaitForProcess(); // no run left: returns at once
+    QCoreApplication::processEvents();
+    QCOMPARE(log.completions, 1);
+}
+
+void tst_FirmwareUpdate::updateLog_data()
+{
+    QTest::addColumn<QString>("firmware"); // relative to the working directory
+    QTest::addColumn<QString>("logName");  // empty: no log at all
+    QTest::addColumn<QStringList>("flash");
+    QTest::addColumn<QByteArray>("content");
+
+    const QStringList plain{"out Download done.\\n", "err dfu-util: A valid DFU suffix\\n"};
+    const QByteArray plainLog = expectedLog("Download done.\n", "dfu-util: A valid DFU suffix\n");
+    QTest::newRow("extension replaced") << "fw.bin"
+                                        << "fw.OrvikUpdater.log" << plain << plainLog;
+    QTest::newRow("no extension") << "firmware"
+                                  << "firmwOrvikUpdater.log" << plain << plainLog;
+    QTest::newRow("four characters") << "a.bi"
+                                     << "aOrvikUpdater.log" << plain << plainLog;
+    QTest::newRow("three characters") << "a.b"
+                                      << "" << plain << QByteArray();
+    QTest::newRow("empty path") << ""
+                                << "" << plain << QByteArray();
+    QTest::newRow("blanks, hash and non-ASCII")
+        << "new fw #1 \u00e9\u20ac.bin"
+        << "new fw #1 \u00e9\u20ac.OrvikUpdater.log" << plain << plainLog;
+    QTest::newRow("nothing written")
+        << "fw.bin"
+        << "fw.OrvikUpdater.log" << QStringList() << expectedLog("", "");
+    QTest::newRow("zero bytes end each part")
+        << "fw.bin"
+        << "fw.OrvikUpdater.log" << QStringList{"out ok\\0hidden", "err bad\\0hidden"}
+        << expectedLog("ok", "bad");
+    QTest::newRow("line ends kept, error as Latin-1")
+        << "fw.bin"
+        << "fw.OrvikUpdater.log" << QStringList{"out a\\r\\nb\\tc\\xc3\\xa9", "err \\xe9\\n"}
+        << expectedLog("a\r\nb\tc\xc3\xa9", "\xc3\xa9\n");
+}
+
+void tst_FirmwareUpdate::updateLog()
+{
+    QFETCH(QString, firmware);
+    QFETCH(QString, logName);
+    QFETCH(QStringList, flash);
+    QFETCH(QByteArray, content);
+
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({kListing}, flash + QStringList{"exit 1"});
+    cFirmwareUpdate update(firmware, nullptr);
+    cEventLog log(update);
+
+    QVERIFY(update.BeginUpdate());
+    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+    QCOMPARE(log.events.last(), QStringLiteral("complete:false"));
+    // The path reaches the tool as one argument, unchanged.
+    QCOMPARE(tool.calls().value(1).value(7), firmware);
+
+    const QStringList logs =
+        QDir(tool.path()).entryList({QStringLiteral("*OrvikUpdater.log")}, QDir::Files);
+    if (logName.isEmpty()) {
+        QVERIFY2(logs.isEmpty(), qPrintable(logs.join(", ")));
+    } else {
+        QCOMPARE(logs, QStringList{logName});
+        QCOMPARE(readFile(tool.filePath(logName)), content);
+    }
+}
+
+void tst_FirmwareUpdate::logReplacesEarlierLog()
+{
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({kListing}, {"out new"});
+    {
+        QFile old(tool.filePath("fw.OrvikUpdater.log"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(4096, 'x'));
+    }
+    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cEventLog log(update);
+    QVERIFY(update.BeginUpdate());
+    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+    QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")), expectedLog("new", ""));
+}
+
+// A tool that cannot be started still ends the attempt, once, as a failure,
+// and never inside BeginUpdate.
+void tst_FirmwareUpdate::toolNotExecutable()
+{
+    cFakeTool tool(cFakeTool::Placement::NotExecutable);
+    QVERIFY(tool.isValid());
+    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cEventLog log(update);
+
+    QVERIFY(update.BeginUpdate());
+    QCOMPARE(log.completions, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+    QCOMPARE(log.events,
+             (QStringList{"status:" + kUpdating, "status:Update failed", "complete:false"}));
+    QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")), expectedLog("", ""));
+    QTRY_VERIFY(!update.findChild<QProcess *>());
+    QTest::qWait(50);
+    QCOMPARE(log.completions, 1);
+}
+
+// At shutdown a running flashing run is awaited, and its end still reported.
+void tst_FirmwareUpdate::waitForProcess()
+{
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({kListing}, {"sleep 300", "out done", "exit 0"});
+    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cEventLog log(update);
+
+    QVERIFY(update.BeginUpdate());
+    update.WaitForProcess();
+    QCOMPARE(log.completions, 1);
+    QCOMPARE(log.events.last(), QStringLiteral("complete:true"));
+    QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")), expectedLog("done", ""));
+}
+
+QTEST_GUILESS_MAIN(tst_FirmwareUpdate)
+#include "tst_firmwareupdate.moc"
