@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs, from Debian's archive, what the updater and its tests need to build and run.
+set -euo pipefail
+
+packages=(
+    cmake g++ make pkg-config python3
+    qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev
+    qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs
+    qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qtquick-privatewidgets
+    qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings
+    fonts-liberation
+    dfu-util
+    umockdev libumockdev-dev
+    xvfb xauth xdotool imagemagick
+)
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
