@@ -18,7 +18,7 @@ void cUpdateDialog::WaitForUpdate()
         m_update->WaitForProcess();
 }
 
-void cUpdateDialog::setSelectedFirmwareFile(QString FirmwareFile)
+void cUpdateDialog::setSelectedFirmwareFile(const QString &FirmwareFile)
 {
     m_selectedFile = FirmwareFile;
     emit selectedFirmwareFileChanged();

@@ -35,7 +35,7 @@ signals:
     void selectedFirmwareFileChanged();
 
 public slots:
-    void setSelectedFirmwareFile(QString FirmwareFile);
+    void setSelectedFirmwareFile(const QString &FirmwareFile);
     void UpdateFinished(bool Success);
 
 public:
