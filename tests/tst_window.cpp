@@ -1,0 +1,528 @@
+#include "cFakeTool.h"
+#include "cLocalFilePath.h"
+#include "cUpdateDialog.h"
+#include "eUpdateState.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QJSValue>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QQmlIncubationController>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString kFoundBootloader = QStringLiteral(
+    "out Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, path=\"1-1\", alt=0, "
+    "name=\"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg\", "
+    "serial=\"3276365F3136\"\\n");
+const QString kNothingFound = QStringLiteral("out dfu-util 0.11\\n\\n");
+// Keeps the flashing run going until the test writes "ack-1".
+const QString kHoldRun = QStringLiteral("chunk Opening DFU capable USB device...\\n");
+const QString kNoFile = QStringLiteral("Please select firmware file (*.bin)");
+const QString kUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
+const QString kNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
+const QColor kWhite(QStringLiteral("#ffffff"));
+const QColor kGrey(QStringLiteral("#808080"));
+constexpr int kRunTimeoutMs = 60000;
+
+struct Node
+{
+    const char *name;
+    const char *parent; // null: the window's content item
+    int index;
+    const char *type;
+};
+// Parents before children, so that each parent is found before it is needed.
+const Node kTree[] = {{"rectMain", nullptr, 0, "QQuickRectangle"},
+                      {"mainCol", "rectMain", 0, "QQuickColumn"},
+                      {"rectMessage", "mainCol", 0, "QQuickRectangle"},
+                      {"message", "rectMessage", 0, "QQuickText"},
+                      {"open", "mainCol", 1, "QQuickRectangle"},
+                      {"openLabel", "open", 0, "QQuickText"},
+                      {"openArea", "open", 1, "QQuickMouseArea"},
+                      {"update", "mainCol", 2, "QQuickRectangle"},
+                      {"updateLabel", "update", 0, "QQuickText"},
+                      {"updateArea", "update", 1, "QQuickMouseArea"},
+                      {"statusInfo", "rectMain", 1, "QQuickText"}};
+
+// The flash section of the stand-in that ends a started attempt in "state".
+QString flashFor(int state)
+{
+    return state == eUpdateInProgress
+               ? kHoldRun
+               : QStringLiteral("exit %1").arg(state == eUpdateSucceeded ? 0 : 1);
+}
+
+QQuickItem *childItem(QQuickItem *parent, int index)
+{
+    const QList<QQuickItem *> children = parent ? parent->childItems() : QList<QQuickItem *>();
+    return index < children.size() ? children.at(index) : nullptr;
+}
+} // namespace
+
+class tst_Window : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void properties_data();
+    void properties();
+    void texts_data();
+    void texts();
+    void geometry_data();
+    void geometry();
+    void states_data();
+    void states();
+    void longPathWraps();
+    void clickUpdate_data();
+    void clickUpdate();
+    void chooseFile_data();
+    void chooseFile();
+
+private:
+    void selectFile() { m_app->setSelectedFirmwareFile(firmwarePath()); }
+    QString firmwarePath() const { return m_tool->filePath(QStringLiteral("fw.bin")); }
+    // Drives the controller through startUpdate to "state" (1, 2 or 3); "run" is the
+    // stand-in's flash section, or "no device" for a listing without the bootloader.
+    void runUpdate(const QString &run, int state);
+    void click(QQuickItem *item);
+
+    std::unique_ptr<cFakeTool> m_tool;
+    std::unique_ptr<cUpdateDialog> m_app;
+    std::unique_ptr<cLocalFilePath> m_localFilePath;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QQuickWindow *m_window = nullptr;
+    QObject *m_dialog = nullptr;
+    QHash<QString, QQuickItem *> m_items;
+    QStringList m_qmlWarnings;
+};
+
+void tst_Window::init()
+{
+    m_tool = std::make_unique<cFakeTool>();
+    QVERIFY(m_tool->isValid());
+    m_qmlWarnings.clear();
+
+    // Loaded the way the program does it.
+    m_app = std::make_unique<cUpdateDialog>(nullptr);
+    m_localFilePath = std::make_unique<cLocalFilePath>();
+    m_engine = std::make_unique<QQmlApplicationEngine>();
+    connect(m_engine.get(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
+        for (const QQmlError &warning : warnings)
+            m_qmlWarnings << warning.toString();
+    });
+    m_engine->rootContext()->setContextProperty(QStringLiteral("_App"), m_app.get());
+    m_engine->rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"),
+                                                m_localFilePath.get());
+    QSignalSpy created(m_engine.get(), &QQmlApplicationEngine::objectCreated);
+    m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
+    QCOMPARE(created.count(), 1);
+    m_window = qobject_cast<QQuickWindow *>(created.at(0).at(0).value<QObject *>());
+    QVERIFY(m_window);
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+
+    // The QML has ids only: the tree is walked in declaration order.
+    for (const Node &node : kTree) {
+        QQuickItem *parent =
+            node.parent ? m_items.value(QLatin1String(node.parent)) : m_window->contentItem();
+        QQuickItem *item = childItem(parent, node.index);
+        QVERIFY2(item && item->inherits(node.type), node.name);
+        m_items.insert(QLatin1String(node.name), item);
+    }
+    const QList<QObject *> objects = m_window->findChildren<QObject *>();
+    for (QObject *object : objects)
+        m_dialog = object->inherits("QQuickAbstractFileDialog") ? object : m_dialog;
+    QVERIFY(m_dialog);
+}
+
+void tst_Window::cleanup()
+{
+    // A held run is let go, so that no stand-in outlives the test.
+    if (m_tool) {
+        QFile ack(m_tool->filePath(QStringLiteral("ack-1")));
+        ack.open(QIODevice::WriteOnly);
+    }
+    if (m_app)
+        m_app->WaitForUpdate();
+    // An opened file dialog builds its folder view asynchronously.
+    if (m_engine && m_engine->incubationController())
+        QTRY_COMPARE(m_engine->incubationController()->incubatingObjectCount(), 0);
+    m_engine.reset();
+    m_localFilePath.reset();
+    m_app.reset();
+    m_window = nullptr;
+    m_dialog = nullptr;
+    m_items.clear();
+    m_tool.reset();
+    QVERIFY2(m_qmlWarnings.isEmpty(), qPrintable(m_qmlWarnings.join(QLatin1Char('\n'))));
+}
+
+void tst_Window::runUpdate(const QString &run, int state)
+{
+    if (run == QLatin1String("no device"))
+        m_tool->setScript({kNothingFound}, {QStringLiteral("exit 0")});
+    else
+        m_tool->setScript({kFoundBootloader}, {run});
+    m_app->startUpdate();
+    if (state != eUpdateInProgress)
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->status() != eUpdateInProgress, kRunTimeoutMs);
+    QCOMPARE(int(m_app->status()), state);
+}
+
+void tst_Window::click(QQuickItem *item)
+{
+    const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
+    QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+void tst_Window::properties_data()
+{
+    QTest::addColumn<QString>("object");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QVariant>("value");
+
+    const auto row = [](const char *object, const char *name, const QVariant &value) {
+        QTest::addRow("%s.%s", object, name)
+            << QString::fromLatin1(object) << QByteArray(name) << value;
+    };
+    row("root", "title", QStringLiteral("Orvik Firmware Updater"));
+    row("root", "flags", int(Qt::Dialog));
+    row("root", "width", 420);
+    row("root", "height", 240);
+    row("root", "visible", true);
+    row("rectMain", "color", QColor(QStringLiteral("#1a1a1a")));
+    row("rectMessage", "color", QColor(QStringLiteral("#2a2a2a")));
+    row("rectMessage", "radius", 5.0);
+    row("open", "radius", 5.0);
+    row("update", "radius", 5.0);
+    row("message", "wrapMode", 4); // Text.Wrap
+    row("selectDialog", "title", QStringLiteral("Select Firmware file to load"));
+    row("selectDialog", "nameFilters", QStringList{QStringLiteral("Firmware files (*.bin)")});
+    row("selectDialog", "selectExisting", true);
+    row("selectDialog", "selectMultiple", false);
+    row("selectDialog", "selectFolder", false);
+    row("selectDialog", "visible", false);
+}
+
+void tst_Window::properties()
+{
+    QFETCH(QString, object);
+    QFETCH(QByteArray, name);
+    QFETCH(QVariant, value);
+
+    QObject *target = object == QLatin1String("root")           ? m_window
+                      : object == QLatin1String("selectDialog") ? m_dialog
+                                                                : m_items.value(object);
+    QVariant actual = target->property(name.constData());
+    // Enumerations and flags come as their own types.
+    QVERIFY(actual.convert(value.userType()));
+    QCOMPARE(actual, value);
+}
+
+void tst_Window::geometry_data()
+{
+    QTest::addColumn<QSize>("windowSize");
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QRectF>("rect");
+
+    const QSize small(420, 240);
+    const QSize large(600, 400);
+    QTest::newRow("default: rectMain") << small << "rectMain" << QRectF(0, 0, 420, 240);
+    QTest::newRow("default: mainCol") << small << "mainCol" << QRectF(20, 20, 380, 200);
+    QTest::newRow("default: rectMessage") << small << "rectMessage" << QRectF(20, 20, 380, 60);
+    QTest::newRow("default: message") << small << "message" << QRectF(20, 29, 380, 42);
+    QTest::newRow("default: open") << small << "open" << QRectF(160, 90, 100, 50);
+    QTest::newRow("default: update") << small << "update" << QRectF(160, 150, 100, 50);
+    QTest::newRow("default: statusInfo") << small << "statusInfo" << QRectF(0, 210, 420, 20);
+    QTest::newRow("resized: rectMain") << large << "rectMain" << QRectF(0, 0, 600, 400);
+    QTest::newRow("resized: mainCol") << large << "mainCol" << QRectF(20, 20, 560, 360);
+    QTest::newRow("resized: rectMessage") << large << "rectMessage" << QRectF(20, 20, 560, 60);
+    QTest::newRow("resized: message") << large << "message" << QRectF(20, 29, 560, 42);
+    QTest::newRow("resized: open") << large << "open" << QRectF(250, 90, 100, 50);
+    QTest::newRow("resized: update") << large << "update" << QRectF(250, 150, 100, 50);
+    QTest::newRow("resized: statusInfo") << large << "statusInfo" << QRectF(0, 370, 600, 20);
+}
+
+void tst_Window::geometry()
+{
+    QFETCH(QSize, windowSize);
+    QFETCH(QString, item);
+    QFETCH(QRectF, rect);
+
+    if (windowSize != m_window->size()) {
+        m_window->resize(windowSize);
+        QTRY_COMPARE(m_items.value(QStringLiteral("rectMain"))->size(), QSizeF(windowSize));
+    }
+    QQuickItem *target = m_items.value(item);
+    QCOMPARE(QRectF(target->mapToItem(nullptr, QPointF(0, 0)), target->size()), rect);
+}
+
+void tst_Window::texts_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("pixelSize");
+    QTest::addColumn<qreal>("pointSize");
+    QTest::addColumn<QColor>("colour");
+
+    const QColor black(QStringLiteral("#000000"));
+    QTest::newRow("message") << "message" << kNoFile << 14 << -1.0 << kWhite;
+    QTest::newRow("Select File label") << "openLabel"
+                                       << "Select File" << -1 << 12.0 << black;
+    QTest::newRow("Update label") << "updateLabel"
+                                  << "Update" << -1 << 12.0 << black;
+    QTest::newRow("status line") << "statusInfo" << QString() << -1 << 10.0 << kWhite;
+}
+
+void tst_Window::texts()
+{
+    QFETCH(QString, item);
+    QFETCH(QString, text);
+    QFETCH(int, pixelSize);
+    QFETCH(qreal, pointSize);
+    QFETCH(QColor, colour);
+
+    QQuickItem *target = m_items.value(item);
+    QCOMPARE(target->property("text").toString(), text);
+    const QFont font = target->property("font").value<QFont>();
+    QVERIFY(font.bold());
+    QCOMPARE(font.family(), QStringLiteral("Arial"));
+    QCOMPARE(font.pixelSize(), pixelSize);
+    QCOMPARE(font.pointSizeF(), pointSize);
+    QCOMPARE(target->property("color").value<QColor>(), colour);
+    QCOMPARE(target->property("horizontalAlignment").toInt(), int(Qt::AlignHCenter));
+    QCOMPARE(target->property("verticalAlignment").toInt(), int(Qt::AlignVCenter));
+    // Long texts must stay whole: nothing elided, clipped or cut at a line count.
+    QCOMPARE(target->property("elide").toInt(), 3); // Text.ElideNone
+    QVERIFY(!target->clip());
+    QCOMPARE(target->property("maximumLineCount").toInt(), std::numeric_limits<int>::max());
+}
+
+void tst_Window::states_data()
+{
+    QTest::addColumn<bool>("hasFile");
+    QTest::addColumn<QString>("run"); // the flash section, "no device", or empty: no attempt
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("reselect");   // the file is selected again after the attempt
+    QTest::addColumn<QString>("message"); // "%1" stands for the path
+    QTest::addColumn<QString>("statusLine");
+    QTest::addColumn<bool>("openEnabled");
+    QTest::addColumn<bool>("updateEnabled");
+
+    const QString none;
+    const QString noDevice = QStringLiteral("no device");
+    const QString selected = QStringLiteral("Firmware file selected:\n[ %1 ]");
+    const QString failed = QStringLiteral("Firmware Update FAILED\n[ %1 ]");
+    QTest::newRow("no file") << false << none << 0 << false << kNoFile << none << true << false;
+    QTest::newRow("0 file selected")
+        << true << none << 0 << false << selected << none << true << true;
+    QTest::newRow("1 in progress")
+        << true << kHoldRun << 1 << false << "Firmware Update in progress...\n[ %1 ]" << kUpdating
+        << false << false;
+    QTest::newRow("2 succeeded") << true << "exit 0" << 2 << false
+                                 << "Firmware Update SUCCESS\n[ %1 ]"
+                                 << "Update succeeded" << true << true;
+    QTest::newRow("3 run failed") << true << "exit 1" << 3 << false << failed << "Update failed"
+                                  << true << true;
+    QTest::newRow("3 no device") << true << noDevice << 3 << false << failed << kNoDevice << true
+                                 << true;
+    QTest::newRow("no file while 3")
+        << false << noDevice << 3 << false << kNoFile << kNoDevice << true << false;
+    QTest::newRow("no file while 1")
+        << false << kHoldRun << 1 << false << kNoFile << kUpdating << false << false;
+    QTest::newRow("0 after a failed run")
+        << true << "exit 1" << 0 << true << selected << "Update failed" << true << true;
+}
+
+void tst_Window::states()
+{
+    QFETCH(bool, hasFile);
+    QFETCH(QString, run);
+    QFETCH(int, state);
+    QFETCH(bool, reselect);
+    QFETCH(QString, message);
+    QFETCH(QString, statusLine);
+    QFETCH(bool, openEnabled);
+    QFETCH(bool, updateEnabled);
+
+    if (hasFile)
+        selectFile();
+    if (!run.isEmpty())
+        runUpdate(run, reselect ? int(eUpdateFailed) : state);
+    if (reselect)
+        selectFile();
+    QCOMPARE(int(m_app->status()), state);
+
+    QCOMPARE(m_items.value(QStringLiteral("message"))->property("text").toString(),
+             message.replace(QStringLiteral("%1"), firmwarePath()));
+    QCOMPARE(m_items.value(QStringLiteral("statusInfo"))->property("text").toString(), statusLine);
+    for (const QString &button : {QStringLiteral("open"), QStringLiteral("update")}) {
+        const bool enabled = button == QLatin1String("open") ? openEnabled : updateEnabled;
+        QQuickItem *item = m_items.value(button);
+        QCOMPARE(item->isEnabled(), enabled);
+        // The click area goes with its button.
+        QCOMPARE(m_items.value(button + QStringLiteral("Area"))->isEnabled(), enabled);
+        QCOMPARE(item->property("color").value<QColor>(), enabled ? kWhite : kGrey);
+    }
+}
+
+void tst_Window::longPathWraps()
+{
+    QQuickItem *message = m_items.value(QStringLiteral("message"));
+    const int lines = message->property("lineCount").toInt();
+
+    // No blank in the path: it can only fit by breaking inside the word.
+    m_app->setSelectedFirmwareFile(QStringLiteral("/tmp/") + QString(120, QLatin1Char('f')) +
+                                   QStringLiteral(".bin"));
+    QVERIFY(message->property("lineCount").toInt() > lines + 1);
+    QVERIFY(message->property("paintedHeight").toReal() > 2 * 14);
+    QVERIFY(message->property("contentWidth").toReal() <= 380);
+    QCOMPARE(message->width(), 380.0);
+}
+
+void tst_Window::clickUpdate_data()
+{
+    QTest::addColumn<bool>("hasFile");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("starts");
+
+    QTest::newRow("ready: starts") << true << 0 << true;
+    QTest::newRow("after a failed run: starts") << true << 3 << true;
+    QTest::newRow("after a successful run: starts") << true << 2 << true;
+    QTest::newRow("in progress: ignored") << true << 1 << false;
+    QTest::newRow("no file: ignored") << false << 0 << false;
+}
+
+void tst_Window::clickUpdate()
+{
+    QFETCH(bool, hasFile);
+    QFETCH(int, state);
+    QFETCH(bool, starts);
+
+    if (hasFile)
+        selectFile();
+    if (state != eUpdateReady)
+        runUpdate(flashFor(state), state);
+    // Every earlier run, the held one too, has recorded its call by now.
+    const int before = state == eUpdateReady ? 0 : 2;
+    QTRY_COMPARE_WITH_TIMEOUT(m_tool->calls().size(), before, kRunTimeoutMs);
+
+    m_tool->setScript({kFoundBootloader}, {QStringLiteral("exit 0")});
+    QList<int> states;
+    QObject receiver;
+    connect(m_app.get(), &cUpdateDialog::statusChanged, &receiver,
+            [&] { states << int(m_app->status()); });
+    click(m_items.value(QStringLiteral("update")));
+    if (!starts) {
+        // A started attempt would have run the listing and changed the state before returning.
+        QCOMPARE(m_tool->calls().size(), before);
+        QCOMPARE(states, QList<int>());
+        QCOMPARE(int(m_app->status()), state);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(states, (QList<int>{eUpdateInProgress, eUpdateSucceeded}),
+                              kRunTimeoutMs);
+    const QList<QStringList> calls = m_tool->calls();
+    QCOMPARE(calls.size(), before + 2);
+    QCOMPARE(calls.at(before), QStringList{QStringLiteral("-l")});
+    QCOMPARE(calls.at(before + 1).mid(calls.at(before + 1).size() - 2),
+             (QStringList{QStringLiteral("-D"), firmwarePath()}));
+}
+
+void tst_Window::chooseFile_data()
+{
+    QTest::addColumn<int>("state");
+    QTest::addColumn<QString>("name"); // empty: the dialog must not open
+    QTest::addColumn<bool>("accept");
+    QTest::addColumn<QString>("statusLine");
+
+    QTest::newRow("ready: plain name") << 0 << "app.bin" << true << QString();
+    QTest::newRow("ready: blank, hash, per-cent, non-ASCII")
+        << 0 << QStringLiteral("fw #1 100% \u00e9.bin") << true << QString();
+    QTest::newRow("ready: cancelled") << 0 << "other.bin" << false << QString();
+    QTest::newRow("after a failed run") << 3 << "app.bin" << true << "Update failed";
+    QTest::newRow("in progress: does not open") << 1 << QString() << false << kUpdating;
+}
+
+void tst_Window::chooseFile()
+{
+    QFETCH(int, state);
+    QFETCH(QString, name);
+    QFETCH(bool, accept);
+    QFETCH(QString, statusLine);
+
+    QObject *selectDialog = m_dialog;
+    const QMetaObject *meta = selectDialog->metaObject();
+    if (meta->indexOfMethod("clearSelection()") < 0 ||
+        meta->indexOfMethod("addSelection(QUrl)") < 0)
+        QSKIP("This file dialog offers no way to choose a file without its user interface");
+    selectFile();
+    if (state != eUpdateReady)
+        runUpdate(flashFor(state), state);
+    QStringList emitted;
+    QObject receiver;
+    connect(m_app.get(), &cUpdateDialog::selectedFirmwareFileChanged, &receiver,
+            [&emitted] { emitted << QStringLiteral("file"); });
+    connect(m_app.get(), &cUpdateDialog::statusChanged, &receiver,
+            [&emitted] { emitted << QStringLiteral("status"); });
+
+    QVERIFY(!selectDialog->property("visible").toBool());
+    click(m_items.value(QStringLiteral("open")));
+    QCOMPARE(selectDialog->property("visible").toBool(), !name.isEmpty());
+    if (name.isEmpty()) {
+        QCOMPARE(emitted, QStringList());
+        QCOMPARE(int(m_app->status()), state);
+        return;
+    }
+
+    // The dialog only takes files that exist.
+    QVERIFY(QDir(m_tool->path()).mkpath(QStringLiteral("x")));
+    const QString path = m_tool->filePath(QStringLiteral("x/") + name);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    // What the dialog's own path field does on Enter.
+    bool added = false;
+    QVERIFY(QMetaObject::invokeMethod(selectDialog, "clearSelection"));
+    QVERIFY(QMetaObject::invokeMethod(selectDialog, "addSelection", Q_RETURN_ARG(bool, added),
+                                      Q_ARG(QUrl, QUrl::fromLocalFile(path))));
+    QVERIFY(added);
+    QVERIFY(QMetaObject::invokeMethod(selectDialog, accept ? "accept" : "reject"));
+    QVERIFY(!selectDialog->property("visible").toBool());
+
+    const QString chosen = accept ? path : firmwarePath();
+    const QStringList expected{QStringLiteral("file"), QStringLiteral("status")};
+    QCOMPARE(emitted, accept ? expected : QStringList());
+    QCOMPARE(m_app->selectedFirmwareFile(), chosen);
+    QCOMPARE(int(m_app->status()), accept ? int(eUpdateReady) : state);
+    QCOMPARE(m_items.value(QStringLiteral("message"))->property("text").toString(),
+             QStringLiteral("Firmware file selected:\n[ %1 ]").arg(chosen));
+    QCOMPARE(m_items.value(QStringLiteral("statusInfo"))->property("text").toString(), statusLine);
+}
+
+int main(int argc, char *argv[])
+{
+    // The program's own application set-up.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater"));
+    // The file dialog keeps settings; they must not land in the user's own.
+    QStandardPaths::setTestModeEnabled(true);
+    // Always the QML as built into this binary, never a compiled copy from an earlier one.
+    qputenv("QML_DISABLE_DISK_CACHE", "1");
+    // The offscreen platform has no OpenGL.
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    QGuiApplication app(argc, argv);
+    qRegisterMetaType<eUpdateState>("eUpdateState");
+    tst_Window test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window.moc"
