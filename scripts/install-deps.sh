@@ -10,8 +10,9 @@ packages=(
     qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings
     fonts-liberation
     dfu-util
-    umockdev libumockdev-dev
+    umockdev libumockdev-dev libusb-1.0-0-dev
     xvfb xauth xdotool imagemagick
+    desktop-file-utils appstream dpkg-dev file
 )
 
 sudo=""
