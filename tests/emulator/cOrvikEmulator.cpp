@@ -1,0 +1,96 @@
+#include "cOrvikEmulator.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QtTest/qtestsystem.h>
+
+namespace {
+const QString kTool = QStringLiteral("/usr/bin/dfu-util");
+
+// Replaced in one step, as the preloaded library may read it at any moment.
+bool writeAtomically(const QString &path, const QByteArray &content)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+           file.commit();
+}
+} // namespace
+
+cOrvikEmulator::cOrvikEmulator()
+    : m_previousDir(qgetenv("ORVIK_EMU_DIR")),
+      m_hadPreviousDir(qEnvironmentVariableIsSet("ORVIK_EMU_DIR"))
+{
+    if (!m_dir.isValid())
+        return;
+    qputenv("ORVIK_EMU_DIR", QFile::encodeName(m_dir.path()));
+    m_valid = writeAtomically(m_dir.filePath(QStringLiteral("flash.bin")),
+                              QByteArray(kFlashSize, '\xff'));
+}
+
+cOrvikEmulator::~cOrvikEmulator()
+{
+    if (m_hadPreviousDir)
+        qputenv("ORVIK_EMU_DIR", m_previousDir);
+    else
+        qunsetenv("ORVIK_EMU_DIR");
+}
+
+bool cOrvikEmulator::toolAvailable()
+{
+    return QFile::exists(kTool);
+}
+
+bool cOrvikEmulator::installTool(const QString &workingDir)
+{
+    const QString toolDir = QStringLiteral("dfu-util-0.11/win64");
+    if (!QDir(workingDir).mkpath(toolDir))
+        return false;
+    const QString path =
+        QDir(workingDir).filePath(toolDir + QStringLiteral("/dfu-util-static.exe"));
+    const QByteArray script =
+        "#!/bin/sh\nLD_PRELOAD='" ORVIKEMU_PATH "' exec " + QFile::encodeName(kTool) + " \"$@\"\n";
+    return writeAtomically(path, script) &&
+           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadGroup | QFile::ExeGroup);
+}
+
+void cOrvikEmulator::setMode(const QString &mode)
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("mode")), mode.toUtf8() + '\n');
+}
+
+QString cOrvikEmulator::mode() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("mode")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+void cOrvikEmulator::setFault(const QString &fault)
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("fault")), fault.toUtf8() + '\n');
+}
+
+bool cOrvikEmulator::waitForRestartIntoApplication(int ms) const
+{
+    return QTest::qWaitFor([this] { return mode() == QLatin1String("run"); }, ms);
+}
+
+QByteArray cOrvikEmulator::flash() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("flash.bin")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void cOrvikEmulator::setFlash(const QByteArray &content)
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("flash.bin")), content);
+}
+
+QStringList cOrvikEmulator::events() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("events")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}

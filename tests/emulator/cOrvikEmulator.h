@@ -1,0 +1,56 @@
+#ifndef CORVIKEMULATOR_H
+#define CORVIKEMULATOR_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The emulated bootloader seen by the real flashing tool (see orvikemu.cpp).
+// While an object lives, ORVIK_EMU_DIR names its state directory in this
+// process's environment, so every tool started from here finds the device.
+class cOrvikEmulator
+{
+public:
+    static constexpr quint32 kFlashBase = 0x08000000;
+    static constexpr int kFlashSize = 1024 * 1024;
+
+    cOrvikEmulator();
+    ~cOrvikEmulator();
+    cOrvikEmulator(const cOrvikEmulator &) = delete;
+    cOrvikEmulator &operator=(const cOrvikEmulator &) = delete;
+
+    bool isValid() const { return m_valid; }
+    QString stateDir() const { return m_dir.path(); }
+
+    // Debian's dfu-util, which the wrapper runs.
+    static bool toolAvailable();
+    // Writes the wrapper at "./dfu-util-0.11/win64/dfu-util-static.exe" under workingDir.
+    static bool installTool(const QString &workingDir);
+
+    // "bootloader" shows the device on the bus; anything else hides it.
+    void setMode(const QString &mode);
+    QString mode() const;
+    // none, access, erase-stall, erase-error, vanish-download, vanish-leave, slow-erase.
+    void setFault(const QString &fault);
+
+    // The device is in its bootloader from the start.
+    void startInBootloader() { setMode(QStringLiteral("bootloader")); }
+    // The application obeyed the switch command; may be called from any thread.
+    void enterBootloader() { setMode(QStringLiteral("bootloader")); }
+    // True once the device has left the bootloader for the application.
+    bool waitForRestartIntoApplication(int ms) const;
+
+    QByteArray flash() const;
+    void setFlash(const QByteArray &content);
+    // One line per DfuSe command the device received, oldest first.
+    QStringList events() const;
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previousDir;
+    bool m_hadPreviousDir = false;
+    bool m_valid = false;
+};
+
+#endif // CORVIKEMULATOR_H
