@@ -48,8 +48,12 @@ bool cOrvikEmulator::installTool(const QString &workingDir)
         return false;
     const QString path =
         QDir(workingDir).filePath(toolDir + QStringLiteral("/dfu-util-static.exe"));
-    const QByteArray script =
-        "#!/bin/sh\nLD_PRELOAD='" ORVIKEMU_PATH "' exec " + QFile::encodeName(kTool) + " \"$@\"\n";
+    // Records each call's arguments (unit separator between them) before running the tool.
+    const QByteArray script = "#!/bin/sh\n"
+                              "printf '%s\\037' \"$@\" >>\"$ORVIK_EMU_DIR/calls\"\n"
+                              "echo >>\"$ORVIK_EMU_DIR/calls\"\n"
+                              "LD_PRELOAD='" ORVIKEMU_PATH "' exec " +
+                              QFile::encodeName(kTool) + " \"$@\"\n";
     return writeAtomically(path, script) &&
            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                            QFile::ReadGroup | QFile::ExeGroup);
@@ -93,4 +97,21 @@ QStringList cOrvikEmulator::events() const
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QList<QStringList> cOrvikEmulator::calls() const
+{
+    QList<QStringList> result;
+    QFile file(m_dir.filePath(QStringLiteral("calls")));
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.isEmpty())
+            continue;
+        QStringList arguments = QString::fromUtf8(line).split(QChar(0x1f));
+        arguments.removeLast(); // after the last separator
+        result << arguments;
+    }
+    return result;
 }

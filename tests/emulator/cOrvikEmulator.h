@@ -45,6 +45,8 @@ public:
     void setFlash(const QByteArray &content);
     // One line per DfuSe command the device received, oldest first.
     QStringList events() const;
+    // The arguments of each run of the tool through the wrapper, oldest first.
+    QList<QStringList> calls() const;
 
 private:
     QTemporaryDir m_dir;

@@ -143,13 +143,19 @@ QByteArray cFakeSerialPorts::received(int index, int expected) const
     for (;;) {
         const bool waiting = bytes.size() < expected && !deadline.hasExpired();
         pollfd pfd{fd, POLLIN, 0};
-        if (::poll(&pfd, 1, waiting ? int(deadline.remainingTime()) : 0) <= 0 ||
-            !(pfd.revents & POLLIN))
+        const int ready = ::poll(&pfd, 1, waiting ? int(deadline.remainingTime()) : 0);
+        if (ready > 0 && (pfd.revents & POLLIN)) {
+            char buffer[256];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                bytes.append(buffer, int(n));
+                continue;
+            }
+        }
+        if (!waiting)
             return bytes;
-        char buffer[256];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n <= 0)
-            return bytes;
-        bytes.append(buffer, int(n));
+        // Nobody has the port open yet (the master reports a hang-up): look again soon.
+        if (ready > 0)
+            ::usleep(5000);
     }
 }

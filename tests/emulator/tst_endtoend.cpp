@@ -1,0 +1,293 @@
+#include "cFakeSerialPorts.h"
+
+#include "cOrvikEmulator.h"
+#include "cUpdateDialog.h"
+
+#include <QtTest>
+
+#include <thread>
+
+namespace {
+const QByteArray kUpdateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+const QString kNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
+const QString kProgressPrefix =
+    QStringLiteral("Updating... do not power off unit or quit updater! (");
+// Sector ends of the emulated flash, as offsets from its base.
+const int kSectorEnds[] = {0x4000, 0x8000, 0xC000, 0x10000, 0x20000, 0x40000};
+
+QByteArray image(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xff);
+    return bytes;
+}
+
+QStringList flashArguments(const QString &pair, const QString &file)
+{
+    return {QStringLiteral("-d"), pair,
+            QStringLiteral("-a"), QStringLiteral("0"),
+            QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
+            QStringLiteral("-D"), file};
+}
+
+int sectorEnd(int size)
+{
+    for (const int end : kSectorEnds) {
+        if (size <= end)
+            return end;
+    }
+    return cOrvikEmulator::kFlashSize;
+}
+} // namespace
+
+// One update through the real controller, the real flashing tool and the emulated
+// device, in a working directory of its own with the tool at its relative path.
+class cScenario
+{
+public:
+    explicit cScenario(const QVector<PortEntry> &ports) : m_ports(ports)
+    {
+        m_valid = m_work.isValid() && m_emulator.isValid() &&
+                  cOrvikEmulator::installTool(m_work.path()) && QDir::setCurrent(m_work.path());
+        QObject::connect(&dialog, &cUpdateDialog::statusInfoChanged, &dialog,
+                         [this] { statuses << dialog.statusInfo(); });
+    }
+    ~cScenario()
+    {
+        if (m_watcher.joinable())
+            m_watcher.join();
+        QDir::setCurrent(m_previousDir);
+    }
+    cScenario(const cScenario &) = delete;
+    cScenario &operator=(const cScenario &) = delete;
+
+    bool isValid() const { return m_valid; }
+    cOrvikEmulator &emulator() { return m_emulator; }
+    QString filePath(const QString &name) const { return m_work.filePath(name); }
+
+    // As a device does: the bootloader appears once the command has come in.
+    void switchOnCommand(int port)
+    {
+        m_watcher = std::thread([this, port] {
+            if (m_ports.received(port, kUpdateModeCommand.size()) == kUpdateModeCommand)
+                m_emulator.enterBootloader();
+        });
+    }
+
+    // Runs one attempt for the file and waits for its end; returns the final state.
+    int update(const QString &firmware)
+    {
+        dialog.setSelectedFirmwareFile(firmware);
+        dialog.startUpdate();
+        // A run that does not end in time shows as still in progress (1).
+        return QTest::qWaitFor([this] { return dialog.status() != eUpdateInProgress; }, 120000)
+                   ? dialog.status()
+                   : eUpdateInProgress;
+    }
+
+    // The overall percentages shown, in order.
+    QList<int> percentages() const
+    {
+        QList<int> values;
+        for (const QString &status : statuses) {
+            if (status.startsWith(kProgressPrefix))
+                values << status.mid(kProgressPrefix.size()).chopped(2).toInt();
+        }
+        return values;
+    }
+
+    cUpdateDialog dialog;
+    QStringList statuses;
+
+private:
+    QString m_previousDir = QDir::currentPath();
+    QTemporaryDir m_work;
+    cOrvikEmulator m_emulator;
+    cFakeSerialPorts m_ports;
+    std::thread m_watcher;
+    bool m_valid = false;
+};
+
+class tst_EndToEnd : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void success_data();
+    void success();
+    void noDevice();
+    void fault_data();
+    void fault();
+};
+
+void tst_EndToEnd::initTestCase()
+{
+    if (!cOrvikEmulator::toolAvailable())
+        QSKIP("Debian's dfu-util (/usr/bin/dfu-util) is not installed");
+    qRegisterMetaType<eUpdateState>("eUpdateState");
+}
+
+void tst_EndToEnd::success_data()
+{
+    QTest::addColumn<int>("productId"); // 0: no serial port, already in the bootloader
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("fault");
+
+    QTest::newRow("serial 0x5740") << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
+                                   << "";
+    QTest::newRow("serial 0xA44B") << 0xA44B << "Mireltone Audio - Orvik" << 65536 << "app.bin"
+                                   << "";
+    QTest::newRow("in bootloader") << 0 << "" << 65536 << "app.bin"
+                                   << "";
+    QTest::newRow("image ends inside a sector")
+        << 0x5740 << "USB Serial Device" << 100000 << "app.bin"
+        << "";
+    QTest::newRow("blanks, non-ASCII and hash in the path")
+        << 0 << "" << 20000 << "new fw #2 \u00e9\u20ac.bin"
+        << "";
+    // Erase records then arrive on their own, so the erase half shows too.
+    QTest::newRow("slow erase") << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
+                                << "slow-erase";
+}
+
+void tst_EndToEnd::success()
+{
+    QFETCH(int, productId);
+    QFETCH(QString, description);
+    QFETCH(int, size);
+    QFETCH(QString, name);
+    QFETCH(QString, fault);
+
+    QVector<PortEntry> ports;
+    if (productId)
+        ports << PortEntry{0x0483, quint16(productId), description, Fault::None};
+    cScenario scenario(ports);
+    QVERIFY(scenario.isValid());
+    if (!fault.isEmpty())
+        scenario.emulator().setFault(fault);
+    if (productId)
+        scenario.switchOnCommand(0);
+    else
+        scenario.emulator().startInBootloader();
+
+    // Written over a pattern: erasing must happen for the image to come out right.
+    const QByteArray before(cOrvikEmulator::kFlashSize, '\x5a');
+    scenario.emulator().setFlash(before);
+    const QString firmware = scenario.filePath(name);
+    const QByteArray content = image(size);
+    {
+        QFile file(firmware);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    QCOMPARE(scenario.update(firmware), int(eUpdateSucceeded));
+    QCOMPARE(scenario.statuses.last(), QStringLiteral("Update succeeded"));
+
+    const QString pair = productId ? QStringLiteral("483:%1,483:df11").arg(productId, 0, 16)
+                                   : QStringLiteral("483:0,483:df11");
+    QList<QStringList> calls{flashArguments(pair, firmware)};
+    if (!productId)
+        calls.prepend({QStringLiteral("-l")});
+    QCOMPARE(scenario.emulator().calls(), calls);
+
+    const QByteArray flash = scenario.emulator().flash();
+    QCOMPARE(flash.left(size), content);
+    const int end = sectorEnd(size);
+    QCOMPARE(flash.mid(size, end - size), QByteArray(end - size, '\xff'));
+    QCOMPARE(flash.mid(end), before.mid(end));
+    QVERIFY(scenario.emulator().waitForRestartIntoApplication(10000));
+
+    // How the records fall into chunks is the pipe's business; the last one shown is
+    // the end of the download, and a slow erase shows its own half on the way.
+    const QList<int> shown = scenario.percentages();
+    const QByteArray statuses = scenario.statuses.join('|').toUtf8();
+    QVERIFY2(!shown.isEmpty() && shown.last() == 100, statuses.constData());
+    QVERIFY2(std::all_of(shown.begin(), shown.end(), [](int v) { return v > 0 && v <= 100; }),
+             statuses.constData());
+    if (!fault.isEmpty()) {
+        QVERIFY2(std::any_of(shown.begin(), shown.end(), [](int v) { return v < 50; }),
+                 statuses.constData());
+    }
+
+    QFile log(firmware.chopped(3) + QStringLiteral("OrvikUpdater.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY(text.contains("\nOutput:\ndfu-util 0.11\n"));
+    QVERIFY(text.contains("Erase    done.\n"));
+    QVERIFY(text.contains("Download done.\n"));
+    QVERIFY(text.contains("\nError:\ndfu-util: Warning: Invalid DFU suffix signature\n"));
+}
+
+void tst_EndToEnd::noDevice()
+{
+    cScenario scenario({});
+    QVERIFY(scenario.isValid());
+    const QString firmware = scenario.filePath("app.bin");
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image(4096));
+    file.close();
+
+    QCOMPARE(scenario.update(firmware), int(eUpdateFailed));
+    // Announced by the update object, then again by the controller with its new state.
+    QCOMPARE(scenario.statuses, (QStringList{kNoDevice, kNoDevice}));
+    QCOMPARE(scenario.emulator().calls(), QList<QStringList>{{"-l"}});
+    QCOMPARE(scenario.emulator().flash(), QByteArray(cOrvikEmulator::kFlashSize, '\xff'));
+    QVERIFY(!QFile::exists(scenario.filePath("app.OrvikUpdater.log")));
+}
+
+// A write that does not complete is never reported as a success.
+void tst_EndToEnd::fault_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("serial");
+    QTest::addColumn<QByteArray>("error");
+
+    QTest::newRow("access denied") << "access" << true << QByteArray("LIBUSB_ERROR_ACCESS");
+    QTest::newRow("stall during erase")
+        << "erase-stall" << true << QByteArray("Error during special command \"ERASE_PAGE\"");
+    QTest::newRow("erase error status") << "erase-error" << false << QByteArray("Wrong state");
+    QTest::newRow("vanishes during download")
+        << "vanish-download" << true << QByteArray("LIBUSB_ERROR_NO_DEVICE");
+    QTest::newRow("vanishes on leave")
+        << "vanish-leave" << false << QByteArray("Error during download get_status");
+}
+
+void tst_EndToEnd::fault()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, serial);
+    QFETCH(QByteArray, error);
+
+    QVector<PortEntry> ports;
+    if (serial)
+        ports << PortEntry{0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None};
+    cScenario scenario(ports);
+    QVERIFY(scenario.isValid());
+    scenario.emulator().setFault(fault);
+    if (serial)
+        scenario.switchOnCommand(0);
+    else
+        scenario.emulator().startInBootloader();
+    const QString firmware = scenario.filePath("app.bin");
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(image(65536));
+    file.close();
+
+    QCOMPARE(scenario.update(firmware), int(eUpdateFailed));
+    QCOMPARE(scenario.statuses.last(), QStringLiteral("Update failed"));
+    QFile log(scenario.filePath("app.OrvikUpdater.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    const QByteArray errorPart = text.mid(text.indexOf("\nError:\n"));
+    QVERIFY2(errorPart.contains(error), text.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_EndToEnd)
+#include "tst_endtoend.moc"
