@@ -13,6 +13,7 @@ packages=(
     umockdev libumockdev-dev libusb-1.0-0-dev
     xvfb xauth xdotool imagemagick
     desktop-file-utils appstream dpkg-dev file
+    binutils-mingw-w64-x86-64
 )
 
 sudo=""
