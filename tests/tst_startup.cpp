@@ -1,0 +1,501 @@
+// Runs the built program under a private virtual X server and drives it the way a user
+// would: it watches the windows appear, closes them, dismisses the notice and looks at
+// the pixels on screen.
+
+#include <QApplication>
+#include <QColor>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScopedPointer>
+#include <QSharedMemory>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sys/ipc.h>
+#include <sys/prctl.h>
+#include <sys/shm.h>
+#include <xcb/xcb.h>
+
+namespace {
+const int kWaitMs = 30000;
+const QString kTitle = QStringLiteral("^Orvik Firmware Updater$");
+const QString kGuardKey = QStringLiteral("OrvikUpdaterRunning");
+const QByteArray kBanner = "Orvik Updater\n";
+const QByteArray kBothLines = "Orvik Updater\ncUpdateDialog destroyed\n";
+const char kNotice[] = "Orvik Updater is already running. Only one instance can run at once.";
+const char kShowNotice[] = "--show-notice";
+
+// A child that goes down with the test, also when the test is aborted, so that no
+// program, notice or X server is left running.
+class cChildProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
+
+// Attachments to the guard's segment, or -1 when there is none; looked up without
+// attaching, which would change what is being measured.
+int guardAttachments()
+{
+    const QSharedMemory probe(kGuardKey);
+    const key_t key = ::ftok(QFile::encodeName(probe.nativeKey()).constData(), 'Q');
+    const int id = key == -1 ? -1 : ::shmget(key, 0, 0);
+    shmid_ds info;
+    if (id == -1 || ::shmctl(id, IPC_STAT, &info) == -1)
+        return -1;
+    return int(info.shm_nattch);
+}
+
+// What a window manager sends when the user clicks a window's close button.
+bool requestClose(const QString &window)
+{
+    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
+    auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    };
+    bool sent = false;
+    if (!xcb_connection_has_error(connection)) {
+        xcb_client_message_event_t event;
+        std::memset(&event, 0, sizeof event);
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window.toUInt();
+        event.type = atom("WM_PROTOCOLS");
+        event.data.data32[0] = atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_generic_error_t *error = xcb_request_check(
+            connection, xcb_send_event_checked(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                                               reinterpret_cast<const char *>(&event)));
+        sent = !error && event.type != XCB_ATOM_NONE;
+        std::free(error);
+    }
+    xcb_disconnect(connection);
+    return sent;
+}
+
+// Runs a helper tool; false if it failed or hung.
+bool runTool(const QString &program, const QStringList &arguments, QString *output = nullptr)
+{
+    cChildProcess tool;
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(kWaitMs)) {
+        tool.kill();
+        tool.waitForFinished();
+        return false;
+    }
+    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
+        qWarning("%s failed: %s", qPrintable(program), tool.readAllStandardError().constData());
+        return false;
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+// The first visible window of a process whose title matches (any title if empty),
+// waiting for it to appear.
+QString windowOf(const QProcess *process, const QString &title = QString())
+{
+    QStringList arguments{"search",        "--sync", "--all",
+                          "--onlyvisible", "--pid",  QString::number(process->processId())};
+    if (!title.isEmpty())
+        arguments << "--name" << title;
+    QString windows;
+    runTool(QStringLiteral("xdotool"), arguments, &windows);
+    return windows.section('\n', 0, 0);
+}
+
+QImage grab(const QString &window, const QString &path)
+{
+    QFile::remove(path);
+    if (!runTool(QStringLiteral("import"), {"-window", window, "png:" + path}))
+        return QImage();
+    return QImage(path);
+}
+
+// What the process has written to standard output so far, left in place.
+QByteArray outputSoFar(QProcess *process)
+{
+    QCoreApplication::processEvents();
+    return process->peek(4096);
+}
+
+// Polls a check that takes a screenshot, which is too slow for the QTRY macros: they
+// count only their own pauses against the timeout.
+template <typename Check> bool eventually(Check check)
+{
+    const QDeadlineTimer deadline(kWaitMs);
+    while (!check()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+bool finished(QProcess *process)
+{
+    return process->state() == QProcess::NotRunning || process->waitForFinished(kWaitMs);
+}
+} // namespace
+
+class tst_Startup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void bannerAndClosingLines();
+    void windowLooksRight();
+    void laterStartsAreRefused_data();
+    void laterStartsAreRefused();
+    void startsAfterPreviousEnded_data();
+    void startsAfterPreviousEnded();
+    void windowThatFailsToLoadEndsWithMinusOne();
+
+private:
+    enum PreviousEnd
+    {
+        Closed,
+        WindowFailed,
+        Killed
+    };
+
+    QProcess *launch(const QString &program, const QStringList &arguments = {},
+                     const QString &importPath = QString());
+    QString brokenImportPath() const;
+    void closeNormally(QProcess *process, const QString &window);
+
+    cChildProcess m_xvfb;
+    QTemporaryDir m_root;
+    QScopedPointer<QTemporaryDir> m_work;
+    QList<QProcess *> m_started;
+};
+
+void tst_Startup::initTestCase()
+{
+    for (const char *tool : {"Xvfb", "xdotool", "import"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (packages xvfb, xdotool, "
+                                            "imagemagick)")
+                                 .arg(QString::fromLatin1(tool))));
+    }
+    QVERIFY(m_root.isValid());
+
+    // The server picks a free display and writes its number on the given descriptor.
+    m_xvfb.start(QStringLiteral("Xvfb"),
+                 {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    QVERIFY2(m_xvfb.waitForStarted(kWaitMs), qPrintable(m_xvfb.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine() || m_xvfb.state() != QProcess::Running, kWaitMs);
+    const QByteArray display = ':' + m_xvfb.readLine().trimmed();
+    QVERIFY2(display.size() > 1, m_xvfb.readAllStandardError().constData());
+
+    // Every child inherits these: the program, the X tools and the reference notice.
+    qputenv("DISPLAY", display);
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    for (const char *name :
+         {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
+          "QT_MESSAGE_PATTERN", "QT_LOGGING_RULES"})
+        qunsetenv(name);
+    // The guard's key is derived from a file in the temporary directory, so a private
+    // one keeps this suite apart from any other instance on the machine.
+    qputenv("TMPDIR", QFile::encodeName(m_root.path()));
+}
+
+void tst_Startup::cleanupTestCase()
+{
+    if (m_xvfb.state() == QProcess::NotRunning)
+        return;
+    m_xvfb.terminate();
+    if (!m_xvfb.waitForFinished(kWaitMs)) {
+        m_xvfb.kill();
+        m_xvfb.waitForFinished();
+    }
+}
+
+void tst_Startup::init()
+{
+    m_work.reset(new QTemporaryDir);
+    QVERIFY(m_work->isValid());
+    QCOMPARE(guardAttachments(), -1);
+}
+
+void tst_Startup::cleanup()
+{
+    bool killed = false;
+    for (QProcess *process : qAsConst(m_started)) {
+        if (process->state() != QProcess::NotRunning) {
+            process->kill();
+            process->waitForFinished();
+            killed = true;
+        }
+        delete process;
+    }
+    m_started.clear();
+    // A killed instance leaves its segment behind; remove it so the next test starts clean.
+    QSharedMemory leftover(kGuardKey);
+    if (killed && leftover.attach())
+        leftover.detach();
+    m_work.reset();
+}
+
+QProcess *tst_Startup::launch(const QString &program, const QStringList &arguments,
+                              const QString &importPath)
+{
+    auto *process = new cChildProcess;
+    m_started.append(process);
+    if (!importPath.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QML2_IMPORT_PATH"), importPath);
+        process->setProcessEnvironment(environment);
+    }
+    process->setWorkingDirectory(m_work->path());
+    process->start(program, arguments);
+    return process;
+}
+
+// An import directory searched before the installed modules, whose QtQuick.Dialogs names
+// a plugin that does not exist: main.qml then cannot be created.
+QString tst_Startup::brokenImportPath() const
+{
+    const QString dir = m_work->filePath(QStringLiteral("imports"));
+    QDir().mkpath(dir + "/QtQuick/Dialogs");
+    QFile qmldir(dir + "/QtQuick/Dialogs/qmldir");
+    if (!qmldir.open(QIODevice::WriteOnly))
+        return QString();
+    qmldir.write("module QtQuick.Dialogs\nplugin orviknosuchplugin\n");
+    return dir;
+}
+
+void tst_Startup::closeNormally(QProcess *process, const QString &window)
+{
+    QVERIFY(requestClose(window));
+    QVERIFY(finished(process));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), 0);
+    QCOMPARE(process->readAllStandardOutput(), kBothLines);
+    QCOMPARE(guardAttachments(), -1);
+}
+
+void tst_Startup::bannerAndClosingLines()
+{
+    QProcess *updater = launch(ORVIK_UPDATER_PATH);
+    QVERIFY2(updater->waitForStarted(kWaitMs), qPrintable(updater->errorString()));
+    QTRY_COMPARE_WITH_TIMEOUT(outputSoFar(updater), kBanner, kWaitMs);
+
+    const QString window = windowOf(updater, kTitle);
+    QVERIFY2(!window.isEmpty(), "the main window did not appear");
+    QCOMPARE(outputSoFar(updater), kBanner);
+    QCOMPARE(guardAttachments(), 1);
+    closeNormally(updater, window);
+}
+
+void tst_Startup::windowLooksRight()
+{
+    QProcess *updater = launch(ORVIK_UPDATER_PATH);
+    QVERIFY(updater->waitForStarted(kWaitMs));
+    const QString window = windowOf(updater, kTitle);
+    QVERIFY2(!window.isEmpty(), "the main window did not appear");
+
+    QString geometry;
+    QVERIFY(
+        runTool(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", window}, &geometry));
+    QVERIFY(geometry.contains(QStringLiteral("WIDTH=420\n")));
+    QVERIFY(geometry.contains(QStringLiteral("HEIGHT=240\n")));
+
+    // No file is selected yet: Select File is active, Update is greyed out.
+    const struct
+    {
+        const char *what;
+        QPoint at;
+        const char *colour;
+    } samples[] = {
+        {"background top left", {5, 5}, "#1a1a1a"},
+        {"background bottom right", {410, 230}, "#1a1a1a"},
+        {"margin right of the message box", {408, 50}, "#1a1a1a"},
+        {"message box", {25, 25}, "#2a2a2a"},
+        {"gap below the message box", {210, 85}, "#1a1a1a"},
+        {"Select File button", {165, 95}, "#ffffff"},
+        {"gap between the buttons", {210, 145}, "#1a1a1a"},
+        {"Update button", {165, 155}, "#808080"},
+        {"left of the Update button", {150, 175}, "#1a1a1a"},
+        {"empty status line", {5, 220}, "#1a1a1a"},
+    };
+    QStringList expected;
+    for (const auto &sample : samples)
+        expected << QStringLiteral("%1 %2").arg(QLatin1String(sample.what), sample.colour);
+
+    const QString png = QDir(QCoreApplication::applicationDirPath())
+                            .filePath(QStringLiteral("tst_startup-window.png"));
+    // The window can be mapped before its first frame is drawn.
+    QStringList seen;
+    eventually([&] {
+        const QImage image = grab(window, png);
+        seen.clear();
+        for (const auto &sample : samples)
+            seen << QStringLiteral("%1 %2").arg(
+                QLatin1String(sample.what),
+                image.valid(sample.at) ? QColor(image.pixel(sample.at)).name() : "none");
+        return seen == expected;
+    });
+    QCOMPARE(seen, expected);
+    qInfo("Screenshot of the window: %s", qPrintable(png));
+
+    closeNormally(updater, window);
+}
+
+void tst_Startup::laterStartsAreRefused_data()
+{
+    QTest::addColumn<int>("refusedStarts");
+    QTest::newRow("second start") << 1;
+    QTest::newRow("second and third start") << 2;
+}
+
+void tst_Startup::laterStartsAreRefused()
+{
+    QFETCH(int, refusedStarts);
+
+    QProcess *first = launch(ORVIK_UPDATER_PATH);
+    QVERIFY(first->waitForStarted(kWaitMs));
+    const QString window = windowOf(first, kTitle);
+    QVERIFY2(!window.isEmpty(), "the main window did not appear");
+
+    // The notice as the framework draws it with that text and nothing else set, placed
+    // where it does not cover the program's own.
+    QProcess *reference = launch(QCoreApplication::applicationFilePath(), {kShowNotice, kNotice});
+    QVERIFY(reference->waitForStarted(kWaitMs));
+    const QString referenceBox = windowOf(reference);
+    QVERIFY2(!referenceBox.isEmpty(), "the reference notice did not appear");
+
+    const QDir artefacts(QCoreApplication::applicationDirPath());
+    for (int start = 1; start <= refusedStarts; ++start) {
+        QProcess *later = launch(ORVIK_UPDATER_PATH);
+        QVERIFY(later->waitForStarted(kWaitMs));
+        const QString box = windowOf(later);
+        QVERIFY2(!box.isEmpty(), "the already-running notice did not appear");
+
+        const QString boxPng = artefacts.filePath(QStringLiteral("tst_startup-notice.png"));
+        const QString referencePng = artefacts.filePath(QStringLiteral("tst_startup-expected.png"));
+        const bool same = eventually([&] {
+            const QImage shown = grab(box, boxPng);
+            return !shown.isNull() && shown == grab(referenceBox, referencePng);
+        });
+        QVERIFY2(same, qPrintable("the notice differs from the expected one, see " + boxPng));
+        QCOMPARE(later->state(), QProcess::Running);
+
+        // Return presses the default button. The notice can vanish while xdotool is still
+        // busy with it, making it report an error, so its end is what counts.
+        cChildProcess press;
+        press.start(QStringLiteral("xdotool"), {"keydown", "--window", box, "Return"});
+        QVERIFY(press.waitForFinished(kWaitMs));
+        QVERIFY(finished(later));
+        QCOMPARE(later->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(later->exitCode(), 0);
+        QCOMPARE(later->readAllStandardOutput(), kBanner);
+        const QStringList debugLines =
+            QString::fromLocal8Bit(later->readAllStandardError()).split('\n');
+        QCOMPARE(
+            debugLines.count(QStringLiteral("An instance of Orvik Updater is already running.")),
+            1);
+
+        // The running instance is left alone.
+        QCOMPARE(first->state(), QProcess::Running);
+        QCOMPARE(windowOf(first, kTitle), window);
+        QCOMPARE(guardAttachments(), 1);
+    }
+    QCOMPARE(outputSoFar(first), kBanner);
+    closeNormally(first, window);
+}
+
+void tst_Startup::startsAfterPreviousEnded_data()
+{
+    QTest::addColumn<int>("previousEnd");
+    QTest::newRow("after a normal close") << int(Closed);
+    QTest::newRow("after a window that failed to load") << int(WindowFailed);
+    QTest::newRow("after SIGKILL") << int(Killed);
+}
+
+void tst_Startup::startsAfterPreviousEnded()
+{
+    QFETCH(int, previousEnd);
+
+    QProcess *previous = launch(ORVIK_UPDATER_PATH, {},
+                                previousEnd == WindowFailed ? brokenImportPath() : QString());
+    QVERIFY(previous->waitForStarted(kWaitMs));
+    if (previousEnd == WindowFailed) {
+        QVERIFY(finished(previous));
+        QCOMPARE(previous->exitCode(), 255);
+        QCOMPARE(guardAttachments(), -1);
+    } else {
+        const QString window = windowOf(previous, kTitle);
+        QVERIFY2(!window.isEmpty(), "the first window did not appear");
+        if (previousEnd == Closed) {
+            closeNormally(previous, window);
+            if (QTest::currentTestFailed())
+                return;
+        } else {
+            previous->kill();
+            QVERIFY(finished(previous));
+            if (guardAttachments() != 0)
+                QSKIP("this system removed the killed instance's segment, nothing is left over");
+        }
+    }
+
+    QProcess *next = launch(ORVIK_UPDATER_PATH);
+    QVERIFY(next->waitForStarted(kWaitMs));
+    const QString window = windowOf(next, kTitle);
+    QVERIFY2(!window.isEmpty(), "the next start did not show its window");
+    QCOMPARE(outputSoFar(next), kBanner);
+    QCOMPARE(guardAttachments(), 1);
+    closeNormally(next, window);
+}
+
+void tst_Startup::windowThatFailsToLoadEndsWithMinusOne()
+{
+    const QString importPath = brokenImportPath();
+    QVERIFY(!importPath.isEmpty());
+    QProcess *updater = launch(ORVIK_UPDATER_PATH, {}, importPath);
+    QVERIFY(updater->waitForStarted(kWaitMs));
+    QVERIFY(finished(updater));
+
+    QCOMPARE(updater->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(updater->exitCode(), 255); // -1, as the system reports an exit status
+    QCOMPARE(updater->readAllStandardOutput(), kBothLines);
+    QVERIFY(updater->readAllStandardError().contains("orviknosuchplugin"));
+    QCOMPARE(guardAttachments(), -1);
+}
+
+int main(int argc, char *argv[])
+{
+    // The test starts itself in this mode to show the notice it expects from the program.
+    if (argc == 3 && std::strcmp(argv[1], kShowNotice) == 0) {
+        QApplication app(argc, argv);
+        QMessageBox box;
+        box.setText(QString::fromUtf8(argv[2]));
+        box.move(0, 500);
+        return box.exec();
+    }
+    QCoreApplication app(argc, argv);
+    tst_Startup test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_startup.moc"
