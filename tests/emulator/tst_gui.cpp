@@ -1,0 +1,644 @@
+// The real program in its real window under a private X server, against the emulated
+// device behind the real flashing tool, driven with mouse and keyboard as a person would
+// update a device. What the window shows is read back from screenshots: the texts by
+// OCR, the button states by their colours. Every screenshot is kept as an artefact.
+
+#include "cFakeSerialPorts.h" // first: umockdev.h must come before any Qt header
+
+#include "cOrvikEmulator.h"
+
+#include <QColor>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QScopedPointer>
+#include <QSharedMemory>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sys/prctl.h>
+#include <thread>
+#include <xcb/xcb.h>
+
+namespace {
+// Generous: screenshots and OCR on a loaded two-core machine.
+const int kWaitMs = 60000;
+const QByteArray kUpdateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+const QString kMainTitle = QStringLiteral("^Orvik Firmware Updater$");
+const QString kDialogTitle = QStringLiteral("^Select Firmware file to load$");
+const QString kGuardKey = QStringLiteral("OrvikUpdaterRunning");
+const int kImageSize = 70000;
+
+// Places in the window at its default size of 420 x 240.
+const QPoint kSelectFileCentre(210, 115);
+const QPoint kUpdateCentre(210, 175);
+const QPoint kSelectFileInside(165, 95);
+const QPoint kUpdateInside(165, 155);
+const QPoint kMessageBoxInside(25, 25);
+const QRect kMessageBox(20, 20, 380, 60);
+const QRect kMessageText(20, 29, 380, 42);
+const QRect kStatusLine(0, 202, 420, 36);
+// The path field sits in the file dialog's top bar, to the right of the "up" button.
+const int kPathFieldY = 22;
+const int kPathFieldRightInset = 20;
+
+const QColor kWhite(QStringLiteral("#ffffff"));
+const QColor kGrey(QStringLiteral("#808080"));
+const QColor kMessageBoxColour(QStringLiteral("#2a2a2a"));
+
+// A child that goes down with the test, also when the test is aborted, so that no
+// program or X server is left running.
+class cChildProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
+
+template <typename Check> bool eventually(Check check, int ms = kWaitMs)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!check()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(100);
+    }
+    return true;
+}
+
+// The X helpers and the OCR stay out of the fake device tree meant for the updater.
+QProcessEnvironment helperEnvironment(const QString &display)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("LD_PRELOAD"));
+    environment.remove(QStringLiteral("UMOCKDEV_DIR"));
+    if (!display.isEmpty())
+        environment.insert(QStringLiteral("DISPLAY"), display);
+    // One thread each: the OCR competes with the program for two cores.
+    environment.insert(QStringLiteral("OMP_THREAD_LIMIT"), QStringLiteral("1"));
+    return environment;
+}
+
+// True when the helper ran and exited with 0.
+bool runHelper(const QString &display, const QString &program, const QStringList &arguments,
+               QString *output = nullptr)
+{
+    cChildProcess helper;
+    helper.setProcessEnvironment(helperEnvironment(display));
+    helper.start(program, arguments);
+    if (!helper.waitForFinished(kWaitMs)) {
+        helper.kill();
+        helper.waitForFinished();
+        return false;
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed();
+    return helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
+}
+
+// What a window manager sends when the user clicks a window's close button.
+bool requestClose(const QString &display, const QString &window)
+{
+    xcb_connection_t *connection = xcb_connect(qPrintable(display), nullptr);
+    auto atom = [connection](const char *name) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    };
+    bool sent = false;
+    if (!xcb_connection_has_error(connection)) {
+        xcb_client_message_event_t event;
+        std::memset(&event, 0, sizeof event);
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = window.toUInt();
+        event.type = atom("WM_PROTOCOLS");
+        event.data.data32[0] = atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_generic_error_t *error = xcb_request_check(
+            connection, xcb_send_event_checked(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                                               reinterpret_cast<const char *>(&event)));
+        sent = !error && event.type != XCB_ATOM_NONE;
+        std::free(error);
+    }
+    xcb_disconnect(connection);
+    return sent;
+}
+
+// The colour of the brightest pixel in the area: the colour of the text drawn there.
+QColor brightest(const QImage &image, const QRect &area)
+{
+    QColor best(Qt::black);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QColor colour(image.pixel(x, y));
+            if (colour.lightness() > best.lightness())
+                best = colour;
+        }
+    }
+    return best;
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (char &byte : bytes)
+        byte = char(QRandomGenerator::global()->bounded(256));
+    return bytes;
+}
+
+// The device of one case: the emulated bootloader and the fake serial ports, with a
+// device that switches into its bootloader once the update mode command has come in.
+class cDevice
+{
+public:
+    explicit cDevice(const QVector<PortEntry> &ports) : m_ports(ports) {}
+    ~cDevice() { stopWatching(); }
+    cDevice(const cDevice &) = delete;
+    cDevice &operator=(const cDevice &) = delete;
+
+    cOrvikEmulator emulator;
+
+    void switchOnCommand()
+    {
+        m_watcher = std::thread([this] {
+            m_commandSeen = m_ports.received(0, kUpdateModeCommand.size());
+            if (m_commandSeen == kUpdateModeCommand)
+                emulator.enterBootloader();
+        });
+    }
+    // The bytes that arrived at the far end of the port (waits for the watcher's end).
+    QByteArray commandSeen()
+    {
+        stopWatching();
+        return m_commandSeen;
+    }
+
+private:
+    void stopWatching()
+    {
+        if (m_watcher.joinable())
+            m_watcher.join();
+    }
+
+    cFakeSerialPorts m_ports;
+    std::thread m_watcher;
+    QByteArray m_commandSeen;
+};
+
+// What the window shows, as a person reads it.
+struct cLook
+{
+    QString screenshot;
+    QString message;
+    QString status;
+    QColor selectFile;
+    QColor update;
+    QColor messageBox;
+    QColor messageText;
+
+    QByteArray describe() const
+    {
+        return QStringLiteral("message \"%1\", status line \"%2\", Select File %3, Update %4, "
+                              "message box %5, message text %6; see %7")
+            .arg(message, status, selectFile.name(), update.name(), messageBox.name(),
+                 messageText.name(), screenshot)
+            .toUtf8();
+    }
+};
+} // namespace
+
+class tst_Gui : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void success_data();
+    void success();
+
+private:
+    bool xdotool(const QStringList &arguments, QString *output = nullptr) const;
+    QString waitForWindow(const QString &title) const;
+    bool windowShown(const QString &title) const;
+    bool click(const QString &window, const QPoint &at) const;
+    QImage screenshot(const QString &window, const QString &state, QString *path = nullptr) const;
+    QString readText(const QImage &image, const QRect &area, bool lightOnDark) const;
+    cLook look(const QString &window, const QString &state) const;
+    template <typename Wanted>
+    bool waitForLook(const QString &window, const QString &state, Wanted wanted, cLook *seen) const;
+    bool installHeldTool(const QString &runDir) const;
+    void startUpdater(const QString &runDir);
+    QByteArray childEnvironment() const;
+    QByteArray childMaps() const;
+
+    QString m_display;
+    QString m_artefacts;
+    QScopedPointer<cChildProcess> m_xvfb;
+    QScopedPointer<cChildProcess> m_updater;
+    QScopedPointer<QTemporaryDir> m_root;
+};
+
+void tst_Gui::initTestCase()
+{
+    const struct
+    {
+        const char *program;
+        const char *package;
+    } tools[] = {{"Xvfb", "xvfb"},
+                 {"xdotool", "xdotool"},
+                 {"import", "imagemagick"},
+                 {"tesseract", "tesseract-ocr"}};
+    for (const auto &tool : tools) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool.program)).isEmpty())
+            QSKIP(qPrintable(QStringLiteral("%1 is not installed (package %2)")
+                                 .arg(QLatin1String(tool.program), QLatin1String(tool.package))));
+    }
+    if (!cOrvikEmulator::toolAvailable())
+        QSKIP("Debian's dfu-util (/usr/bin/dfu-util) is not installed");
+    // Without the preload the updater would see the machine's own serial ports.
+    QVERIFY2(qEnvironmentVariable("LD_PRELOAD").contains(QLatin1String("libumockdev-preload")),
+             "run this test under umockdev-wrapper");
+}
+
+void tst_Gui::init()
+{
+    m_root.reset(new QTemporaryDir);
+    QVERIFY(m_root->isValid());
+
+    // The server picks a free display and writes its number on the given descriptor.
+    m_xvfb.reset(new cChildProcess);
+    m_xvfb->setProcessEnvironment(helperEnvironment(QString()));
+    m_xvfb->start(QStringLiteral("Xvfb"),
+                  {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"});
+    QVERIFY2(m_xvfb->waitForStarted(kWaitMs), qPrintable(m_xvfb->errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_xvfb->canReadLine() || m_xvfb->state() != QProcess::Running,
+                             kWaitMs);
+    m_display = QString::fromLatin1(':' + m_xvfb->readLine().trimmed());
+    QVERIFY2(m_display.size() > 1, m_xvfb->readAllStandardError().constData());
+
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    m_artefacts = QStringLiteral(ORVIK_GUI_ARTEFACTS "/") + tag;
+    QDir(m_artefacts).removeRecursively();
+    QVERIFY(QDir().mkpath(m_artefacts));
+}
+
+void tst_Gui::cleanup()
+{
+    // A flashing run still held is let go, so that nothing waits for it.
+    if (m_root)
+        QFile(m_root->filePath(QStringLiteral("hold/go"))).open(QIODevice::WriteOnly);
+    if (m_updater && m_updater->state() != QProcess::NotRunning) {
+        m_updater->kill();
+        m_updater->waitForFinished();
+        // The killed instance's guard segment is keyed by a file in its TMPDIR.
+        const bool hadTmpDir = qEnvironmentVariableIsSet("TMPDIR");
+        const QByteArray previous = qgetenv("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(m_root->filePath(QStringLiteral("tmp"))));
+        QSharedMemory leftover(kGuardKey);
+        if (leftover.attach())
+            leftover.detach();
+        if (hadTmpDir)
+            qputenv("TMPDIR", previous);
+        else
+            qunsetenv("TMPDIR");
+    }
+    m_updater.reset();
+    if (m_xvfb && m_xvfb->state() != QProcess::NotRunning) {
+        m_xvfb->terminate();
+        if (!m_xvfb->waitForFinished(kWaitMs)) {
+            m_xvfb->kill();
+            m_xvfb->waitForFinished();
+        }
+    }
+    m_xvfb.reset();
+    m_root.reset();
+}
+
+bool tst_Gui::xdotool(const QStringList &arguments, QString *output) const
+{
+    return runHelper(m_display, QStringLiteral("xdotool"), arguments, output);
+}
+
+// The first visible window whose title matches, once it has appeared ("" if it never did).
+QString tst_Gui::waitForWindow(const QString &title) const
+{
+    QString windows;
+    xdotool({"search", "--sync", "--onlyvisible", "--name", title}, &windows);
+    return windows.section('\n', 0, 0);
+}
+
+bool tst_Gui::windowShown(const QString &title) const
+{
+    QString windows;
+    xdotool({"search", "--onlyvisible", "--name", title}, &windows);
+    return !windows.isEmpty();
+}
+
+bool tst_Gui::click(const QString &window, const QPoint &at) const
+{
+    return xdotool({"mousemove", "--window", window, QString::number(at.x()),
+                    QString::number(at.y()), "click", "1"});
+}
+
+QImage tst_Gui::screenshot(const QString &window, const QString &state, QString *path) const
+{
+    const QString file = QDir(m_artefacts).filePath(state + QStringLiteral(".png"));
+    if (path)
+        *path = file;
+    QFile::remove(file);
+    if (!runHelper(m_display, QStringLiteral("import"), {"-window", window, "png:" + file}))
+        return QImage();
+    return QImage(file).convertToFormat(QImage::Format_RGB32);
+}
+
+// Dark text on a light ground, three times the size, reads best; blanks are normalised.
+QString tst_Gui::readText(const QImage &image, const QRect &area, bool lightOnDark) const
+{
+    QImage part = image.copy(area);
+    if (lightOnDark)
+        part.invertPixels();
+    part = part.convertToFormat(QImage::Format_Grayscale8)
+               .scaled(area.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QString file = m_root->filePath(QStringLiteral("ocr.png"));
+    QString text;
+    if (!part.save(file) ||
+        !runHelper(m_display, QStringLiteral("tesseract"), {file, "stdout", "--psm", "6"}, &text))
+        return QString();
+    return text.simplified();
+}
+
+cLook tst_Gui::look(const QString &window, const QString &state) const
+{
+    cLook seen;
+    const QImage image = screenshot(window, state, &seen.screenshot);
+    if (!image.rect().contains(QRect(0, 0, 420, 240)))
+        return seen;
+    seen.message = readText(image, kMessageBox, true);
+    seen.status = readText(image, kStatusLine, true);
+    seen.selectFile = image.pixel(kSelectFileInside);
+    seen.update = image.pixel(kUpdateInside);
+    seen.messageBox = image.pixel(kMessageBoxInside);
+    seen.messageText = brightest(image, kMessageText);
+    return seen;
+}
+
+// Looks again until the window shows what is wanted; the last look is kept for the report.
+template <typename Wanted>
+bool tst_Gui::waitForLook(const QString &window, const QString &state, Wanted wanted,
+                          cLook *seen) const
+{
+    const bool shown = eventually([&] {
+        *seen = look(window, state);
+        return wanted(*seen);
+    });
+    qInfo("Screenshot \"%s\": %s", qPrintable(state), qPrintable(seen->screenshot));
+    return shown;
+}
+
+// The tool at its path in the run directory holds each flashing run until the file
+// "hold/go" exists, so that the window can be read while the update is in progress. It
+// gives up waiting when the updater is gone.
+bool tst_Gui::installHeldTool(const QString &runDir) const
+{
+    const QString emulated = m_root->filePath(QStringLiteral("emulated"));
+    const QString hold = m_root->filePath(QStringLiteral("hold"));
+    if (!cOrvikEmulator::installTool(emulated) || !QDir().mkpath(hold))
+        return false;
+    const QString toolPath = QStringLiteral("dfu-util-0.11/win64/dfu-util-static.exe");
+    const QString script =
+        QStringLiteral("#!/bin/sh\n"
+                       "for argument; do\n"
+                       "    if [ \"$argument\" = -D ]; then\n"
+                       "        : >'%1/started'\n"
+                       "        while [ ! -e '%1/go' ] && kill -0 \"$PPID\" 2>/dev/null; do\n"
+                       "            sleep 0.05\n"
+                       "        done\n"
+                       "    fi\n"
+                       "done\n"
+                       "exec '%2' \"$@\"\n")
+            .arg(hold, QDir(emulated).filePath(toolPath));
+    if (!QDir(runDir).mkpath(QStringLiteral("dfu-util-0.11/win64")))
+        return false;
+    QFile tool(QDir(runDir).filePath(toolPath));
+    return tool.open(QIODevice::WriteOnly) && tool.write(script.toUtf8()) > 0 &&
+           tool.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void tst_Gui::startUpdater(const QString &runDir)
+{
+    const QString home = m_root->filePath(QStringLiteral("home"));
+    const QString runtime = m_root->filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(home + QStringLiteral("/Documents")));
+    QVERIFY(QDir().mkpath(m_root->filePath(QStringLiteral("tmp"))));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    // The test's own environment, fake device tree included, with a private home, config
+    // and guard directory; nothing that would pick another file dialog or scale.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name :
+         {"QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION",
+          "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
+          "QT_ENABLE_HIGHDPI_SCALING", "QT_FONT_DPI", "QT_MESSAGE_PATTERN", "QT_LOGGING_RULES"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("DISPLAY"), m_display);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                       m_root->filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    environment.insert(QStringLiteral("TMPDIR"), m_root->filePath(QStringLiteral("tmp")));
+
+    m_updater.reset(new cChildProcess);
+    m_updater->setProcessEnvironment(environment);
+    m_updater->setWorkingDirectory(runDir);
+    m_updater->start(QDir(runDir).filePath(QStringLiteral("orvik-updater")), QStringList());
+    QVERIFY2(m_updater->waitForStarted(kWaitMs), qPrintable(m_updater->errorString()));
+}
+
+QByteArray tst_Gui::childEnvironment() const
+{
+    QFile file(QStringLiteral("/proc/%1/environ").arg(m_updater->processId()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray tst_Gui::childMaps() const
+{
+    QFile file(QStringLiteral("/proc/%1/maps").arg(m_updater->processId()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void tst_Gui::success_data()
+{
+    QTest::addColumn<int>("productId"); // 0: no serial port, the device waits in its bootloader
+
+    QTest::newRow("serial 0x5740") << 0x5740;
+    QTest::newRow("already in bootloader") << 0;
+}
+
+void tst_Gui::success()
+{
+    QFETCH(int, productId);
+
+    QVector<PortEntry> ports;
+    if (productId)
+        ports << PortEntry{0x0483, quint16(productId), QStringLiteral("USB Serial Device"),
+                           Fault::None};
+    cDevice device(ports);
+    QVERIFY(device.emulator.isValid());
+    // Written over a pattern: the image only comes out right if the flash was erased.
+    device.emulator.setFlash(QByteArray(cOrvikEmulator::kFlashSize, '\x5a'));
+    if (!productId)
+        device.emulator.startInBootloader();
+
+    // The run directory: the program and the tool at its path relative to it.
+    const QString runDir = m_root->filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkpath(runDir));
+    QVERIFY(QFile::link(QStringLiteral(ORVIK_UPDATER_PATH),
+                        QDir(runDir).filePath(QStringLiteral("orvik-updater"))));
+    QVERIFY(installHeldTool(runDir));
+
+    const QString firmware = m_root->filePath(QStringLiteral("firmware images/app.bin"));
+    const QByteArray image = randomBytes(kImageSize);
+    QVERIFY(QDir().mkpath(QFileInfo(firmware).path()));
+    {
+        QFile file(firmware);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(image), qint64(image.size()));
+    }
+
+    startUpdater(runDir);
+    if (QTest::currentTestFailed())
+        return;
+    const QString window = waitForWindow(kMainTitle);
+    QVERIFY2(!window.isEmpty(), "the main window did not appear");
+
+    // The program runs inside the fake device tree, not on the machine's own ports.
+    const QList<QByteArray> environment = childEnvironment().split('\0');
+    QVERIFY2(environment.contains("UMOCKDEV_DIR=" + qgetenv("UMOCKDEV_DIR")),
+             "the updater did not inherit the testbed");
+    QVERIFY2(childMaps().contains("libumockdev-preload"), "umockdev is not loaded in the updater");
+
+    cLook seen;
+    QVERIFY2(waitForLook(
+                 window, QStringLiteral("1-start"),
+                 [](const cLook &look) {
+                     return look.message.contains(QLatin1String("Please select firmware file")) &&
+                            look.selectFile == kWhite && look.update == kGrey;
+                 },
+                 &seen),
+             seen.describe().constData());
+
+    QVERIFY(click(window, kSelectFileCentre));
+    const QString dialog = waitForWindow(kDialogTitle);
+    QVERIFY2(!dialog.isEmpty(), "Select File did not open the file dialog");
+    QString geometry;
+    QVERIFY(xdotool({"getwindowgeometry", "--shell", dialog}, &geometry));
+    const int dialogWidth =
+        geometry.section(QStringLiteral("WIDTH="), 1).section('\n', 0, 0).toInt();
+    const QPoint pathField(dialogWidth - kPathFieldRightInset, kPathFieldY);
+    QString dialogPng;
+    QVERIFY2(eventually([&] {
+                 const QImage shown = screenshot(dialog, QStringLiteral("2-dialog"), &dialogPng);
+                 return shown.valid(pathField) && QColor(shown.pixel(pathField)) == kWhite;
+             }),
+             qPrintable("the dialog's path field was not drawn, see " + dialogPng));
+    qInfo("Screenshot \"2-dialog\": %s", qPrintable(dialogPng));
+
+    // Into the path field: replace the folder shown there by the image's path, then Return.
+    QVERIFY(click(dialog, pathField));
+    QVERIFY(xdotool({"key", "ctrl+a"}));
+    QVERIFY(xdotool({"type", "--delay", "20", firmware}));
+    QString typedPng;
+    screenshot(dialog, QStringLiteral("3-dialog-typed"), &typedPng);
+    qInfo("Screenshot \"3-dialog-typed\": %s", qPrintable(typedPng));
+    QVERIFY(xdotool({"key", "Return"}));
+    QVERIFY2(eventually([&] { return !windowShown(kDialogTitle); }),
+             qPrintable("the file dialog stayed open, see " + typedPng));
+
+    QVERIFY2(waitForLook(
+                 window, QStringLiteral("4-selected"),
+                 [](const cLook &look) {
+                     // OCR may take a slash for a letter: the folder and the name suffice.
+                     return look.message.contains(QLatin1String("Firmware file selected:")) &&
+                            look.message.contains(QLatin1String("firmware images")) &&
+                            look.message.contains(QLatin1String("app.bin ]")) &&
+                            look.selectFile == kWhite && look.update == kWhite;
+                 },
+                 &seen),
+             seen.describe().constData());
+
+    if (productId)
+        device.switchOnCommand();
+    QVERIFY(click(window, kUpdateCentre));
+    const QString hold = m_root->filePath(QStringLiteral("hold"));
+    QVERIFY2(eventually([&] { return QFile::exists(hold + QStringLiteral("/started")); }),
+             "the flashing run did not start");
+    if (productId)
+        QCOMPARE(device.commandSeen(), kUpdateModeCommand);
+
+    // The flashing run is held: the window must show the update in progress.
+    QVERIFY2(
+        waitForLook(
+            window, QStringLiteral("5-running"),
+            [](const cLook &look) {
+                return look.message.contains(QLatin1String("Firmware Update in progress...")) &&
+                       look.status.contains(
+                           QLatin1String("Updating... do not power off unit or quit updater!")) &&
+                       look.selectFile == kGrey && look.update == kGrey;
+            },
+            &seen),
+        seen.describe().constData());
+
+    {
+        QFile go(hold + QStringLiteral("/go"));
+        QVERIFY(go.open(QIODevice::WriteOnly));
+    }
+    QVERIFY2(waitForLook(
+                 window, QStringLiteral("6-done"),
+                 [](const cLook &look) {
+                     return look.message.contains(QLatin1String("SUCCESS")) ||
+                            look.message.contains(QLatin1String("FAILED")) ||
+                            look.status.contains(QLatin1String("Update failed"));
+                 },
+                 &seen),
+             seen.describe().constData());
+    QVERIFY2(seen.message.contains(QLatin1String("Firmware Update SUCCESS")),
+             seen.describe().constData());
+    QVERIFY2(!seen.message.contains(QLatin1String("FAILED")), seen.describe().constData());
+    QVERIFY2(seen.status.contains(QLatin1String("Update succeeded")), seen.describe().constData());
+    QVERIFY2(seen.messageText == kWhite && seen.messageBox == kMessageBoxColour,
+             seen.describe().constData());
+    QVERIFY2(seen.selectFile == kWhite && seen.update == kWhite, seen.describe().constData());
+
+    QCOMPARE(device.emulator.flash().left(kImageSize), image);
+    // The path from the dialog reached the tool unchanged, blank included.
+    const QList<QStringList> calls = device.emulator.calls();
+    QVERIFY(!calls.isEmpty());
+    QCOMPARE(calls.last().last(), firmware);
+    QFile log(m_root->filePath(QStringLiteral("firmware images/app.OrvikUpdater.log")));
+    QVERIFY2(log.open(QIODevice::ReadOnly), "no update log beside the image");
+    QVERIFY(log.readAll().contains("Download done.\n"));
+
+    // Closed as a person closes it: the program ends normally.
+    QVERIFY(requestClose(m_display, window));
+    QVERIFY(m_updater->waitForFinished(kWaitMs));
+    QCOMPARE(m_updater->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_updater->exitCode(), 0);
+    QVERIFY(m_updater->readAllStandardOutput().endsWith("cUpdateDialog destroyed\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_Gui)
+#include "tst_gui.moc"
