@@ -2,6 +2,9 @@
 // would: it watches the windows appear, closes them, dismisses the notice and looks at
 // the pixels on screen.
 
+#include "cChildProcess.h"
+#include "cWindowManager.h"
+
 #include <QApplication>
 #include <QColor>
 #include <QCoreApplication>
@@ -17,13 +20,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <sys/ipc.h>
-#include <sys/prctl.h>
 #include <sys/shm.h>
-#include <xcb/xcb.h>
 
 namespace {
 const int kWaitMs = 30000;
@@ -33,14 +32,6 @@ const QByteArray kBanner = "Orvik Updater\n";
 const QByteArray kBothLines = "Orvik Updater\ncUpdateDialog destroyed\n";
 const char kNotice[] = "Orvik Updater is already running. Only one instance can run at once.";
 const char kShowNotice[] = "--show-notice";
-
-// A child that goes down with the test, also when the test is aborted, so that no
-// program, notice or X server is left running.
-class cChildProcess : public QProcess
-{
-protected:
-    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
-};
 
 // Attachments to the guard's segment, or -1 when there is none; looked up without
 // attaching, which would change what is being measured.
@@ -53,37 +44,6 @@ int guardAttachments()
     if (id == -1 || ::shmctl(id, IPC_STAT, &info) == -1)
         return -1;
     return int(info.shm_nattch);
-}
-
-// What a window manager sends when the user clicks a window's close button.
-bool requestClose(const QString &window)
-{
-    xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
-    auto atom = [connection](const char *name) {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return atom;
-    };
-    bool sent = false;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_client_message_event_t event;
-        std::memset(&event, 0, sizeof event);
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window.toUInt();
-        event.type = atom("WM_PROTOCOLS");
-        event.data.data32[0] = atom("WM_DELETE_WINDOW");
-        event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_generic_error_t *error = xcb_request_check(
-            connection, xcb_send_event_checked(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
-                                               reinterpret_cast<const char *>(&event)));
-        sent = !error && event.type != XCB_ATOM_NONE;
-        std::free(error);
-    }
-    xcb_disconnect(connection);
-    return sent;
 }
 
 // Runs a helper tool; false if it failed or hung.
@@ -286,7 +246,7 @@ QString tst_Startup::brokenImportPath() const
 
 void tst_Startup::closeNormally(QProcess *process, const QString &window)
 {
-    QVERIFY(requestClose(window));
+    QVERIFY(cWindowManager::requestClose(QString(), window));
     QVERIFY(finished(process));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);

@@ -5,7 +5,9 @@
 
 #include "cFakeSerialPorts.h" // first: umockdev.h must come before any Qt header
 
+#include "cChildProcess.h"
 #include "cOrvikEmulator.h"
+#include "cWindowManager.h"
 
 #include <QColor>
 #include <QDeadlineTimer>
@@ -20,12 +22,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <sys/prctl.h>
 #include <thread>
-#include <xcb/xcb.h>
 
 namespace {
 // Generous: screenshots and OCR on a loaded two-core machine.
@@ -52,14 +49,6 @@ const int kPathFieldRightInset = 20;
 const QColor kWhite(QStringLiteral("#ffffff"));
 const QColor kGrey(QStringLiteral("#808080"));
 const QColor kMessageBoxColour(QStringLiteral("#2a2a2a"));
-
-// A child that goes down with the test, also when the test is aborted, so that no
-// program or X server is left running.
-class cChildProcess : public QProcess
-{
-protected:
-    void setupChildProcess() override { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }
-};
 
 template <typename Check> bool eventually(Check check, int ms = kWaitMs)
 {
@@ -100,37 +89,6 @@ bool runHelper(const QString &display, const QString &program, const QStringList
     if (output)
         *output = QString::fromLocal8Bit(helper.readAllStandardOutput()).trimmed();
     return helper.exitStatus() == QProcess::NormalExit && helper.exitCode() == 0;
-}
-
-// What a window manager sends when the user clicks a window's close button.
-bool requestClose(const QString &display, const QString &window)
-{
-    xcb_connection_t *connection = xcb_connect(qPrintable(display), nullptr);
-    auto atom = [connection](const char *name) {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return atom;
-    };
-    bool sent = false;
-    if (!xcb_connection_has_error(connection)) {
-        xcb_client_message_event_t event;
-        std::memset(&event, 0, sizeof event);
-        event.response_type = XCB_CLIENT_MESSAGE;
-        event.format = 32;
-        event.window = window.toUInt();
-        event.type = atom("WM_PROTOCOLS");
-        event.data.data32[0] = atom("WM_DELETE_WINDOW");
-        event.data.data32[1] = XCB_CURRENT_TIME;
-        xcb_generic_error_t *error = xcb_request_check(
-            connection, xcb_send_event_checked(connection, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
-                                               reinterpret_cast<const char *>(&event)));
-        sent = !error && event.type != XCB_ATOM_NONE;
-        std::free(error);
-    }
-    xcb_disconnect(connection);
-    return sent;
 }
 
 // The colour of the brightest pixel in the area: the colour of the text drawn there.
@@ -633,7 +591,7 @@ void tst_Gui::success()
     QVERIFY(log.readAll().contains("Download done.\n"));
 
     // Closed as a person closes it: the program ends normally.
-    QVERIFY(requestClose(m_display, window));
+    QVERIFY(cWindowManager::requestClose(m_display, window));
     QVERIFY(m_updater->waitForFinished(kWaitMs));
     QCOMPARE(m_updater->exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_updater->exitCode(), 0);
