@@ -14,6 +14,7 @@ packages=(
     xvfb xauth xdotool imagemagick libxcb1-dev tesseract-ocr
     desktop-file-utils appstream dpkg-dev file
     binutils-mingw-w64-x86-64
+    clang libclang-rt-14-dev valgrind
 )
 
 sudo=""

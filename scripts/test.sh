@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the updater and its tests, and runs every test.
+# Installs what is needed, builds the updater and its tests, and runs every test; then fuzzes the
+# reading of the flashing tool's output for a minute and runs every test again in a build with
+# AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
-cd build
-ctest --output-on-failure -j2
+(cd build && ctest --output-on-failure -j2)
+
+# 30 s per fuzzer; any finding fails. fuzz/README.md tells how to fuzz for longer.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVIK_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target fuzz_progress fuzz_listing
+fuzz/run.sh build-fuzz 30
+
+# Every test of the sanitizer build. Its package is built and checked but never installed
+# (CI and ORVIK_TEST_INSTALL_DEB unset): the instrumented program is not what ships.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$(nproc)"
+(cd build-asan && env -u CI -u ORVIK_TEST_INSTALL_DEB ctest --output-on-failure -j2)

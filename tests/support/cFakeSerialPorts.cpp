@@ -38,8 +38,9 @@ cFakeSerialPorts::cFakeSerialPorts(const QVector<PortEntry> &entries)
     : m_testbed(umockdev_testbed_new())
 {
     // An empty class/tty stops Qt from scanning the host's /dev.
-    QDir(QString::fromUtf8(umockdev_testbed_get_sys_dir(m_testbed)))
-        .mkpath(QStringLiteral("class/tty"));
+    gchar *sysDir = umockdev_testbed_get_sys_dir(m_testbed);
+    QDir(QString::fromUtf8(sysDir)).mkpath(QStringLiteral("class/tty"));
+    g_free(sysDir);
     for (int i = 0; i < entries.size(); ++i) {
         const PortEntry &entry = entries.at(i);
         const int minor = s_nextMinor++;
