@@ -317,6 +317,14 @@ void tst_FirmwareUpdate::updateLog_data()
         << "fw.bin"
         << "fw.OrvikUpdater.log" << QStringList{"out a\\r\\nb\\tc\\xc3\\xa9", "err \\xe9\\n"}
         << expectedLog("a\r\nb\tc\xc3\xa9", "\xc3\xa9\n");
+    // More than a mebibyte of characters, with a character outside the BMP (two UTF-16
+    // units) across that mark; each write arrives whole, so it is decoded as one.
+    const QByteArray longOutput(1024 * 1024 - 1, 'x');
+    QTest::newRow("long output, a surrogate pair across 1 Mi characters")
+        << "fw.bin"
+        << "fw.OrvikUpdater.log"
+        << QStringList{"out " + QString::fromLatin1(longOutput), "out \\xf0\\x9f\\x8e\\xb5tail"}
+        << expectedLog(longOutput + "\xf0\x9f\x8e\xb5tail", "");
 }
 
 void tst_FirmwareUpdate::updateLog()

@@ -244,9 +244,14 @@ void cFirmwareUpdate::writeUpdateLog()
     if (!log.open(QIODevice::WriteOnly | QIODevice::Text))
         return;
     QTextStream stream(&log);
-    stream << kLogRule << '\n'
-           << "Output:" << '\n'
-           << m_outputLog << '\n'
+    stream << kLogRule << '\n' << "Output:" << '\n';
+    // In slices: written at once, the stream would copy and encode the whole output in one
+    // go, several times its size for a long run. The stream's encoder carries a surrogate
+    // pair split between two slices.
+    const int slice = 1 << 20;
+    for (int at = 0; at < m_outputLog.size(); at += slice)
+        stream << m_outputLog.midRef(at, slice);
+    stream << '\n'
            << kLogRule << '\n'
            << "Error:" << '\n'
            << cToolOutput::decodeLatin1(m_process->readAllStandardError()) << '\n'
