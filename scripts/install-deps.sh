@@ -11,7 +11,7 @@ packages=(
     fonts-liberation
     dfu-util
     umockdev libumockdev-dev libusb-1.0-0-dev
-    xvfb xauth xdotool imagemagick libxcb1-dev tesseract-ocr
+    xvfb xauth xdotool imagemagick libxcb1-dev libxcb-damage0-dev tesseract-ocr
     desktop-file-utils appstream dpkg-dev file
     binutils-mingw-w64-x86-64
     clang libclang-rt-14-dev valgrind

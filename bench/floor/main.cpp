@@ -1,0 +1,22 @@
+// The least a Qt Quick program of the updater's kind does to show a window:
+// the same application attributes, an empty compiled-in window of the same size.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QQmlApplicationEngine>
+#include <QUrl>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvik Bench Floor"));
+    QGuiApplication app(argc, argv);
+    QQmlApplicationEngine engine;
+    // ORVIK_FLOOR_QML loads another file instead, to find out what an addition costs.
+    const QString other = qEnvironmentVariable("ORVIK_FLOOR_QML");
+    engine.load(other.isEmpty() ? QUrl(QStringLiteral("qrc:/floor.qml"))
+                                : QUrl::fromLocalFile(other));
+    if (engine.rootObjects().isEmpty())
+        return 1;
+    return app.exec();
+}
