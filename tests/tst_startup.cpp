@@ -3,12 +3,12 @@
 // the pixels on screen.
 
 #include "cChildProcess.h"
+#include "cPoll.h"
 #include "cWindowManager.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -93,17 +93,10 @@ QByteArray outputSoFar(QProcess *process)
     return process->peek(4096);
 }
 
-// Polls a check that takes a screenshot, which is too slow for the QTRY macros: they
-// count only their own pauses against the timeout.
+// The program's windows come and go at their own pace.
 template <typename Check> bool eventually(Check check)
 {
-    const QDeadlineTimer deadline(kWaitMs);
-    while (!check()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
+    return cPoll::until(check, kWaitMs);
 }
 
 bool finished(QProcess *process)

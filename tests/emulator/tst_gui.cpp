@@ -7,10 +7,10 @@
 
 #include "cChildProcess.h"
 #include "cOrvikEmulator.h"
+#include "cPoll.h"
 #include "cWindowManager.h"
 
 #include <QColor>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -52,13 +52,7 @@ const QColor kMessageBoxColour(QStringLiteral("#2a2a2a"));
 
 template <typename Check> bool eventually(Check check, int ms = kWaitMs)
 {
-    const QDeadlineTimer deadline(ms);
-    while (!check()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(100);
-    }
-    return true;
+    return cPoll::until(check, ms);
 }
 
 // The X helpers and the OCR stay out of the fake device tree meant for the updater.
