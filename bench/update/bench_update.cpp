@@ -68,6 +68,28 @@ struct Row
     std::function<double(const Sample &)> value;
 };
 
+// The rows both roads report.
+const Row kBaselineRow{"bare dfu-util download, same arguments (baseline)", [](const Sample &s) {
+                           return s.bare;
+                       }};
+const Row kUpdaterRow{"updater: startUpdate() to state 2", [](const Sample &s) {
+                          return s.total;
+                      }};
+const Row kOverheadRow{"**overhead** = updater - 500 ms - baseline (same round)",
+                       [](const Sample &s) {
+                           return s.total - kPauseMs - s.bare;
+                       }};
+const Row kAfterReturnRow{"of which from its return to state 2, less the baseline",
+                          [](const Sample &s) {
+                              return s.total - s.inside - s.bare;
+                          }};
+Row insideRow(const char *what)
+{
+    return {std::string("of which in startUpdate(): ") + what + " (- 500 ms)", [](const Sample &s) {
+                return s.inside - kPauseMs;
+            }};
+}
+
 // Drives one update through the controller and times it.
 class cUpdater
 {
@@ -195,25 +217,8 @@ int main(int argc, char **argv)
         }
         printTable("Serial road (port 0483:5740, command, 500 ms pause, download)", samples,
                    failures,
-                   {{"bare dfu-util download, same arguments (baseline)",
-                     [](auto &s) {
-                         return s.bare;
-                     }},
-                    {"updater: startUpdate() to state 2",
-                     [](auto &s) {
-                         return s.total;
-                     }},
-                    {"**overhead** = updater - 500 ms - baseline (same round)",
-                     [](auto &s) {
-                         return s.total - kPauseMs - s.bare;
-                     }},
-                    {"of which in startUpdate(): port search, command, tool start (- 500 ms)",
-                     [](auto &s) {
-                         return s.inside - kPauseMs;
-                     }},
-                    {"of which from its return to state 2, less the baseline", [](auto &s) {
-                         return s.total - s.inside - s.bare;
-                     }}});
+                   {kBaselineRow, kUpdaterRow, kOverheadRow,
+                    insideRow("port search, command, tool start"), kAfterReturnRow});
         status |= failures ? 1 : 0;
     }
 
@@ -252,33 +257,19 @@ int main(int argc, char **argv)
                           : "Bootloader road (host's ports, none matching; \"-l\", 500 ms pause, "
                             "download)",
                    samples, failures,
-                   {{"bare dfu-util download, same arguments (baseline)",
-                     [](auto &s) {
-                         return s.bare;
-                     }},
+                   {kBaselineRow,
                     {"bare dfu-util -l (the updater's listing)",
-                     [](auto &s) {
+                     [](const Sample &s) {
                          return s.list;
                      }},
-                    {"updater: startUpdate() to state 2",
-                     [](auto &s) {
-                         return s.total;
-                     }},
-                    {"**overhead** = updater - 500 ms - baseline (same round)",
-                     [](auto &s) {
-                         return s.total - kPauseMs - s.bare;
-                     }},
+                    kUpdaterRow,
+                    kOverheadRow,
                     {"overhead less the listing = updater - 500 ms - baseline - bare -l",
-                     [](auto &s) {
+                     [](const Sample &s) {
                          return s.total - kPauseMs - s.bare - s.list;
                      }},
-                    {"of which in startUpdate(): port search, listing, tool start (- 500 ms)",
-                     [](auto &s) {
-                         return s.inside - kPauseMs;
-                     }},
-                    {"of which from its return to state 2, less the baseline", [](auto &s) {
-                         return s.total - s.inside - s.bare;
-                     }}});
+                    insideRow("port search, listing, tool start"),
+                    kAfterReturnRow});
         status |= failures ? 1 : 0;
     }
     std::fprintf(bench::report(), "\n");
