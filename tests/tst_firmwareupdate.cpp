@@ -1,26 +1,30 @@
+#include "cExpected.h"
 #include "cFakeTool.h"
 #include "cFirmwareUpdate.h"
 #include "cStdoutCapture.h"
 
 #include <QtTest>
 
+#include <csignal>
+#include <unistd.h>
+
 namespace {
-const QString kUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
-const QString kNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
+const QString kUpdating = cExpected::updating;
+const QString kNoDevice = cExpected::noDevice;
 const QString kListing = QStringLiteral(
     "out Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, path=\"1-1\", alt=0\\n");
+const auto progressText = cExpected::progress;
+const auto flashArguments = cExpected::flashArguments;
 
-QString progressText(int percent)
+// An image of "size" bytes whose vector table starts with these two words.
+QByteArray imageWith(quint32 stackPointer, quint32 resetVector, int size = 4096)
 {
-    return QStringLiteral("Updating... do not power off unit or quit updater! (%1%)").arg(percent);
-}
-
-QStringList flashArguments(const QString &pair, const QString &file)
-{
-    return {QStringLiteral("-d"), pair,
-            QStringLiteral("-a"), QStringLiteral("0"),
-            QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
-            QStringLiteral("-D"), file};
+    QByteArray bytes = cExpected::image(size);
+    for (int i = 0; i < 4; ++i) {
+        bytes[i] = char(stackPointer >> (8 * i));
+        bytes[4 + i] = char(resetVector >> (8 * i));
+    }
+    return bytes;
 }
 
 // A progress record exactly as the tool prints it.
@@ -72,7 +76,10 @@ class tst_FirmwareUpdate : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void toolMissing();
+    void imageCheck_data();
+    void imageCheck();
     void probe_data();
     void probe();
     void probeThatNeverEnds();
@@ -85,7 +92,14 @@ private slots:
     void logReplacesEarlierLog();
     void toolNotExecutable();
     void waitForProcess();
+    void runOutlivesUpdater();
 };
+
+void tst_FirmwareUpdate::initTestCase()
+{
+    // The log's fallback folder must not be the user's own.
+    QStandardPaths::setTestModeEnabled(true);
+}
 
 void tst_FirmwareUpdate::toolMissing()
 {
@@ -100,6 +114,104 @@ void tst_FirmwareUpdate::toolMissing()
     QCOMPARE(log.events, QStringList{"status:Failed to find DFU Util"});
     QVERIFY(!update.findChild<QProcess *>());
     update.WaitForProcess();
+    QCoreApplication::processEvents();
+    QCOMPARE(log.completions, 0);
+}
+
+// Nothing that is no program for the device reaches it, and the device is not even asked.
+void tst_FirmwareUpdate::imageCheck_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "<missing>", "<folder>", "<unreadable>": no file
+    QTest::addColumn<QString>("refusal");    // empty: accepted and written
+
+    const QString accepted;
+    const quint32 sp = 0x20020000;
+    const quint32 reset = 0x080001c1;
+    QTest::newRow("missing") << QByteArray("<missing>") << cExpected::cannotRead;
+    QTest::newRow("folder") << QByteArray("<folder>") << cExpected::cannotRead;
+    QTest::newRow("no permission") << QByteArray("<unreadable>") << cExpected::cannotRead;
+    QTest::newRow("empty") << QByteArray() << cExpected::tooShort;
+    QTest::newRow("7 bytes") << imageWith(sp, reset).left(7) << cExpected::tooShort;
+    QTest::newRow("8 bytes") << imageWith(sp, 0x08000007, 8) << accepted;
+    QTest::newRow("exactly 1 MiB") << imageWith(sp, reset, 1 << 20) << accepted;
+    QTest::newRow("1 MiB + 1") << imageWith(sp, reset, (1 << 20) + 1) << cExpected::tooLarge;
+    QTest::newRow("web page") << QByteArray("<!DOCTYPE html>\n<html><head><title>fw</title>")
+                              << cExpected::notForDevice;
+    QTest::newRow("DfuSe container")
+        << QByteArray("DfuSe\x01\x00\x10\x00\x00\x01", 11) << cExpected::notForDevice;
+    QTest::newRow("Intel HEX") << QByteArray(":020000040800F2\n:10000000")
+                               << cExpected::notForDevice;
+    QTest::newRow("erased dump") << QByteArray(4096, '\xff') << cExpected::notForDevice;
+    QTest::newRow("all zeros") << QByteArray(4096, '\0') << cExpected::notForDevice;
+    // The stack pointer at each end of each RAM range, and just outside.
+    const struct
+    {
+        const char *name;
+        quint32 value;
+        bool ok;
+    } stackPointers[] = {{"0x0fffffff", 0x0fffffff, false}, {"0x10000000", 0x10000000, true},
+                         {"0x10010000", 0x10010000, true},  {"0x10010001", 0x10010001, false},
+                         {"0x1fffffff", 0x1fffffff, false}, {"0x20000000", 0x20000000, true},
+                         {"0x20080000", 0x20080000, true},  {"0x20080001", 0x20080001, false}};
+    for (const auto &row : stackPointers)
+        QTest::addRow("stack pointer %s", row.name)
+            << imageWith(row.value, reset) << (row.ok ? accepted : cExpected::notForDevice);
+    // The reset vector: Thumb, and inside the 4096 bytes from the flash base.
+    const struct
+    {
+        const char *name;
+        quint32 value;
+        bool ok;
+    } resets[] = {{"even", 0x080001c0, false},
+                  {"at the base", 0x08000001, true},
+                  {"below the base", 0x07ffffff, false},
+                  {"last byte", 0x08000fff, true},
+                  {"just past the end", 0x08001001, false}};
+    for (const auto &row : resets)
+        QTest::addRow("reset vector %s", row.name)
+            << imageWith(sp, row.value) << (row.ok ? accepted : cExpected::notForDevice);
+}
+
+void tst_FirmwareUpdate::imageCheck()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, refusal);
+
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({kListing}, {"exit 0"});
+    const QString firmware = tool.filePath("fw.bin");
+    if (content == "<folder>") {
+        QVERIFY(QDir().mkpath(firmware));
+    } else if (content != "<missing>") {
+        QFile file(firmware);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content == "<unreadable>" ? cExpected::image(4096) : content);
+        file.close();
+        if (content == "<unreadable>") {
+            QVERIFY(file.setPermissions(QFileDevice::WriteOwner));
+            if (file.open(QIODevice::ReadOnly))
+                QSKIP("this user reads files without read permission (root)");
+        }
+    }
+    cFirmwareUpdate update(firmware, nullptr);
+    cEventLog log(update);
+    cStdoutCapture out;
+
+    if (refusal.isEmpty()) {
+        QVERIFY(update.BeginUpdate());
+        QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+        QCOMPARE(tool.calls().value(1), flashArguments("483:0,483:df11", firmware));
+        QCOMPARE(readFile(firmware), content); // written as it is
+        return;
+    }
+    QVERIFY(!update.BeginUpdate());
+    QCOMPARE(log.events, QStringList{"status:" + refusal});
+    QCOMPARE(out.text(), refusal.toUtf8() + '\n');
+    // Not even the listing ran; nothing can end this attempt later.
+    QCOMPARE(tool.calls(), QList<QStringList>());
+    QVERIFY(!update.findChild<QProcess *>());
+    QVERIFY(!QFile::exists(tool.filePath("fw.OrvikUpdater.log")));
     QCoreApplication::processEvents();
     QCOMPARE(log.completions, 0);
 }
@@ -129,7 +241,7 @@ void tst_FirmwareUpdate::probe()
     cFakeTool tool;
     QVERIFY(tool.isValid());
     tool.setScript(listing, {"exit 0"});
-    const QString firmware = tool.filePath("fw.bin");
+    const QString firmware = tool.image("fw.bin");
     cFirmwareUpdate update(firmware, nullptr);
     cEventLog log(update);
     cStdoutCapture out;
@@ -159,7 +271,7 @@ void tst_FirmwareUpdate::probeThatNeverEnds()
     cFakeTool tool;
     QVERIFY(tool.isValid());
     tool.setScript({kListing, "hang"}, {"out flashed", "err oops", "exit 3"});
-    const QString firmware = tool.filePath("fw.bin");
+    const QString firmware = tool.image("fw.bin");
     cFirmwareUpdate update(firmware, nullptr);
     cEventLog log(update);
 
@@ -225,7 +337,7 @@ void tst_FirmwareUpdate::progressReports()
     flash << "err dfu-util: Warning: Invalid DFU suffix signature\\n"
           << "exit 0";
     tool.setScript({kListing}, flash);
-    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cFirmwareUpdate update(tool.image("fw.bin"), nullptr);
     cEventLog log(update);
 
     QVERIFY(update.BeginUpdate());
@@ -269,7 +381,7 @@ void tst_FirmwareUpdate::exitCode()
     cFakeTool tool;
     QVERIFY(tool.isValid());
     tool.setScript({kListing}, {ending});
-    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cFirmwareUpdate update(tool.image("fw.bin"), nullptr);
     cEventLog log(update);
 
     QVERIFY(update.BeginUpdate());
@@ -287,7 +399,7 @@ void tst_FirmwareUpdate::exitCode()
 void tst_FirmwareUpdate::updateLog_data()
 {
     QTest::addColumn<QString>("firmware"); // relative to the working directory
-    QTest::addColumn<QString>("logName");  // empty: no log at all
+    QTest::addColumn<QString>("logName");  // empty: no log at all; "*": the fallback log
     QTest::addColumn<QStringList>("flash");
     QTest::addColumn<QByteArray>("content");
 
@@ -301,8 +413,12 @@ void tst_FirmwareUpdate::updateLog_data()
                                      << "aOrvikUpdater.log" << plain << plainLog;
     QTest::newRow("three characters") << "a.b"
                                       << "" << plain << QByteArray();
-    QTest::newRow("empty path") << ""
-                                << "" << plain << QByteArray();
+    QTest::newRow("one character") << "a"
+                                   << "" << plain << QByteArray();
+    // The log's name is longer than a file name may be; the image's is not.
+    QTest::newRow("log name too long: application data folder")
+        << QString(246, QLatin1Char('n')) + ".bin"
+        << "*" << plain << plainLog;
     QTest::newRow("blanks, hash and non-ASCII")
         << "new fw #1 \u00e9\u20ac.bin"
         << "new fw #1 \u00e9\u20ac.OrvikUpdater.log" << plain << plainLog;
@@ -337,8 +453,13 @@ void tst_FirmwareUpdate::updateLog()
     cFakeTool tool;
     QVERIFY(tool.isValid());
     tool.setScript({kListing}, flash + QStringList{"exit 1"});
-    cFirmwareUpdate update(firmware, nullptr);
+    const QString fallback =
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+            .filePath("OrvikUpdater.log");
+    QFile::remove(fallback);
+    cFirmwareUpdate update(tool.image(firmware, 4096, false), nullptr);
     cEventLog log(update);
+    cStdoutCapture out;
 
     QVERIFY(update.BeginUpdate());
     QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
@@ -348,6 +469,14 @@ void tst_FirmwareUpdate::updateLog()
 
     const QStringList logs =
         QDir(tool.path()).entryList({QStringLiteral("*OrvikUpdater.log")}, QDir::Files);
+    if (logName == QLatin1String("*")) {
+        QVERIFY2(logs.isEmpty(), qPrintable(logs.join(", ")));
+        QCOMPARE(readFile(fallback), content);
+        QCOMPARE(out.text(), "Update log written to " + QFile::encodeName(fallback) + '\n');
+        QFile::remove(fallback);
+        return;
+    }
+    QCOMPARE(out.text(), QByteArray());
     if (logName.isEmpty()) {
         QVERIFY2(logs.isEmpty(), qPrintable(logs.join(", ")));
     } else {
@@ -366,7 +495,7 @@ void tst_FirmwareUpdate::logReplacesEarlierLog()
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(4096, 'x'));
     }
-    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cFirmwareUpdate update(tool.image("fw.bin"), nullptr);
     cEventLog log(update);
     QVERIFY(update.BeginUpdate());
     QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
@@ -379,7 +508,7 @@ void tst_FirmwareUpdate::toolNotExecutable()
 {
     cFakeTool tool(cFakeTool::Placement::NotExecutable);
     QVERIFY(tool.isValid());
-    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cFirmwareUpdate update(tool.image("fw.bin"), nullptr);
     cEventLog log(update);
 
     QVERIFY(update.BeginUpdate());
@@ -399,7 +528,7 @@ void tst_FirmwareUpdate::waitForProcess()
     cFakeTool tool;
     QVERIFY(tool.isValid());
     tool.setScript({kListing}, {"sleep 300", "out done", "exit 0"});
-    cFirmwareUpdate update(tool.filePath("fw.bin"), nullptr);
+    cFirmwareUpdate update(tool.image("fw.bin"), nullptr);
     cEventLog log(update);
 
     QVERIFY(update.BeginUpdate());
@@ -407,6 +536,33 @@ void tst_FirmwareUpdate::waitForProcess()
     QCOMPARE(log.completions, 1);
     QCOMPARE(log.events.last(), QStringLiteral("complete:true"));
     QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")), expectedLog("done", ""));
+}
+
+// Whatever ends the updater, the run goes on to its own end: the tool is out of reach of
+// the updater's terminal and does not die writing into a pipe nobody reads.
+void tst_FirmwareUpdate::runOutlivesUpdater()
+{
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({kListing}, {"hang"});
+    cFirmwareUpdate update(tool.image("fw.bin"), nullptr);
+    cEventLog log(update);
+
+    QVERIFY(update.BeginUpdate());
+    auto *process = update.findChild<QProcess *>();
+    QVERIFY(process && process->waitForStarted());
+    const auto pid = static_cast<pid_t>(process->processId());
+    QTRY_VERIFY(::getsid(pid) != ::getsid(0));
+    QCOMPARE(::getsid(pid), pid);
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    QVERIFY(status.open(QIODevice::ReadOnly));
+    const QString ignored =
+        QString::fromLatin1(status.readAll()).section("SigIgn:", 1).section('\n', 0, 0);
+    QVERIFY2((ignored.trimmed().toULongLong(nullptr, 16) >> (SIGPIPE - 1)) & 1,
+             qPrintable(ignored));
+
+    process->kill();
+    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
 }
 
 QTEST_GUILESS_MAIN(tst_FirmwareUpdate)

@@ -1,5 +1,6 @@
 #include "cFakeSerialPorts.h"
 
+#include "cExpected.h"
 #include "cFakeTool.h"
 #include "cFirmwareUpdate.h"
 #include "cStdoutCapture.h"
@@ -10,14 +11,14 @@
 
 namespace {
 const QString kOpened = QStringLiteral("Succeeded opening port");
-const QString kUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
-const QString kNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
+const QString kUpdating = cExpected::updating;
+const QString kNoDevice = cExpected::noDevice;
 const QString kInUse =
     QStringLiteral("Device already in use.\nClose all other apps connected to your Orvik device.");
 const QString kConnection =
     QStringLiteral("Device connection failure.\nEnsure your cable is securely fitted.");
 const QString kToolMissing = QStringLiteral("Failed to find DFU Util");
-const QByteArray kUpdateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+const QByteArray kUpdateModeCommand = cExpected::updateModeCommand;
 const QString kUsbSerial = QStringLiteral("USB Serial Device");
 const QString kOrvik = QStringLiteral("Mireltone Audio - Orvik");
 
@@ -26,13 +27,7 @@ PortEntry port(quint16 product, const QString &description, Fault fault = Fault:
     return {0x0483, product, description, fault};
 }
 
-QStringList flashArguments(const QString &pair, const QString &firmware)
-{
-    return {QStringLiteral("-d"), pair,
-            QStringLiteral("-a"), QStringLiteral("0"),
-            QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
-            QStringLiteral("-D"), firmware};
-}
+const auto flashArguments = cExpected::flashArguments;
 } // namespace
 
 // One update attempt in a fresh tool directory, with its status texts and stdout.
@@ -40,7 +35,7 @@ class cAttempt
 {
 public:
     explicit cAttempt(cFakeTool::Placement placement = cFakeTool::Placement::Executable)
-        : tool(placement), firmware(tool.filePath(QStringLiteral("app.bin"))),
+        : tool(placement), firmware(tool.image(QStringLiteral("app.bin"))),
           update(firmware, nullptr), complete(&update, &cFirmwareUpdate::UpdateComplete)
     {
         QObject::connect(&update, &cFirmwareUpdate::statusInfoChanged,

@@ -196,7 +196,7 @@ void tst_UpdateDialog::attempt()
     QVERIFY(tool.isValid());
     tool.setScript(listing, {flashEnd});
     cUpdateDialog dialog(nullptr);
-    dialog.setSelectedFirmwareFile(tool.filePath("fw.bin"));
+    dialog.setSelectedFirmwareFile(tool.image("fw.bin"));
     cControllerLog log(dialog);
 
     dialog.startUpdate();
@@ -219,7 +219,7 @@ void tst_UpdateDialog::newAttemptReplacesOld()
     QVERIFY(tool.isValid());
     tool.setScript({"out nothing"}, {});
     cUpdateDialog dialog(nullptr);
-    dialog.setSelectedFirmwareFile(tool.filePath("fw.bin"));
+    dialog.setSelectedFirmwareFile(tool.image("fw.bin"));
     dialog.startUpdate();
     QCOMPARE(dialog.status(), eUpdateFailed);
 
@@ -262,7 +262,7 @@ void tst_UpdateDialog::waitForUpdate()
     QVERIFY(tool.isValid());
     tool.setScript({kListing}, {"sleep 300", "exit 0"});
     cUpdateDialog dialog(nullptr);
-    dialog.setSelectedFirmwareFile(tool.filePath("fw.bin"));
+    dialog.setSelectedFirmwareFile(tool.image("fw.bin"));
     dialog.startUpdate();
     QCOMPARE(dialog.status(), eUpdateInProgress);
     dialog.WaitForUpdate();

@@ -1,10 +1,14 @@
 #include "cFirmwareUpdate.h"
 
+#include "cFirmwareImage.h"
 #include "cToolOutput.h"
+#include "cToolProcess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSerialPort>
 #include <QSerialPortInfo>
+#include <QStandardPaths>
 #include <QTextStream>
 #include <QThread>
 
@@ -40,6 +44,8 @@ const QString kTextProgress =
 const QString kTextSucceeded = QStringLiteral("Update succeeded");
 const QString kTextFailed = QStringLiteral("Update failed");
 const QString kLogSuffix = QStringLiteral("OrvikUpdater.log");
+// Where the log goes when it cannot be written beside the image.
+const QString kFallbackLogName = QStringLiteral("OrvikUpdater.log");
 const QString kLogRule = QStringLiteral("-------------------------------------");
 
 // Diagnostics are whole lines, flushed at once, for whoever reads the console.
@@ -94,7 +100,14 @@ bool cFirmwareUpdate::BeginUpdate()
         setStatus(kTextToolMissing);
         return false;
     }
-    m_process = new QProcess(this);
+    // Before anything touches the device: a file that is no program for it would be
+    // written all the same, and the device could not start any more.
+    const cFirmwareImage::eVerdict verdict = cFirmwareImage::check(m_firmwareFile);
+    if (verdict != cFirmwareImage::eImageAccepted) {
+        reportStatus(cFirmwareImage::refusalText(verdict));
+        return false;
+    }
+    m_process = new cToolProcess(this);
 
     QSerialPort port;
     port.setBaudRate(kBaudRate, QSerialPort::AllDirections);
@@ -241,8 +254,20 @@ void cFirmwareUpdate::writeUpdateLog()
     if (firmwareFile.size() <= 3)
         return;
     QFile log(firmwareFile.left(firmwareFile.size() - 3) + kLogSuffix);
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Text))
-        return;
+    bool besideImage = true;
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        // A read-only folder or a name too long: the log is what tells why an update
+        // failed, so it goes where the user's data goes instead, and the path is said.
+        besideImage = false;
+        const QString folder =
+            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        log.setFileName(QDir(folder).filePath(kFallbackLogName));
+        if (folder.isEmpty() || !QDir().mkpath(folder) ||
+            !log.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            writeLine("Failed to write the update log");
+            return;
+        }
+    }
     QTextStream stream(&log);
     stream << kLogRule << '\n' << "Output:" << '\n';
     // In slices: written at once, the stream would copy and encode the whole output in one
@@ -258,6 +283,10 @@ void cFirmwareUpdate::writeUpdateLog()
            << kLogRule << '\n';
     stream.flush();
     log.close();
+    if (!besideImage)
+        writeLine(QStringLiteral("Update log written to %1")
+                      .arg(QDir::toNativeSeparators(log.fileName()))
+                      .toLocal8Bit());
 }
 
 void cFirmwareUpdate::setStatus(const QString &text)

@@ -10,6 +10,7 @@
 #include "cFakeSerialPorts.h" // before any Qt header (see there)
 
 #include "benchcommon.h"
+#include "cExpected.h"
 #include "cOrvikEmulator.h"
 #include "cUpdateDialog.h"
 
@@ -31,7 +32,7 @@ extern char **environ;
 namespace {
 const char *const kTool = "./dfu-util-0.11/win64/dfu-util-static.exe";
 constexpr double kPauseMs = 500; // the updater's fixed wait before flashing
-const QByteArray kUpdateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+const QByteArray kUpdateModeCommand = cExpected::updateModeCommand;
 constexpr int kImageSize = 256 * 1024;
 
 // Milliseconds from spawn to exit of the tool, output discarded; -1 on failure.
@@ -172,8 +173,7 @@ int main(int argc, char **argv)
     QFile file(image);
     if (!file.open(QIODevice::WriteOnly))
         return 2;
-    for (int i = 0; i < kImageSize; ++i)
-        file.putChar(char((i * 7 + i / 251) & 0xff));
+    file.write(cExpected::image(kImageSize));
     file.close();
     const QByteArray imageArg = QFile::encodeName(image);
     auto flashArgs = [&](const char *pair) {

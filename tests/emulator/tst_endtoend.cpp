@@ -1,5 +1,6 @@
 #include "cFakeSerialPorts.h"
 
+#include "cExpected.h"
 #include "cOrvikEmulator.h"
 #include "cUpdateDialog.h"
 
@@ -8,28 +9,15 @@
 #include <thread>
 
 namespace {
-const QByteArray kUpdateModeCommand = QByteArray::fromHex("a5a5000e00000000");
-const QString kNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
+const QByteArray kUpdateModeCommand = cExpected::updateModeCommand;
+const QString kNoDevice = cExpected::noDevice;
 const QString kProgressPrefix =
     QStringLiteral("Updating... do not power off unit or quit updater! (");
 // Sector ends of the emulated flash, as offsets from its base.
 const int kSectorEnds[] = {0x4000, 0x8000, 0xC000, 0x10000, 0x20000, 0x40000};
 
-QByteArray image(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xff);
-    return bytes;
-}
-
-QStringList flashArguments(const QString &pair, const QString &file)
-{
-    return {QStringLiteral("-d"), pair,
-            QStringLiteral("-a"), QStringLiteral("0"),
-            QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
-            QStringLiteral("-D"), file};
-}
+const auto image = cExpected::image;
+const auto flashArguments = cExpected::flashArguments;
 
 int sectorEnd(int size)
 {
@@ -64,6 +52,7 @@ public:
 
     bool isValid() const { return m_valid; }
     cOrvikEmulator &emulator() { return m_emulator; }
+    const cFakeSerialPorts &ports() const { return m_ports; }
     QString filePath(const QString &name) const { return m_work.filePath(name); }
 
     // As a device does: the bootloader appears once the command has come in.
@@ -118,6 +107,7 @@ private slots:
     void success_data();
     void success();
     void noDevice();
+    void refusedImage();
     void fault_data();
     void fault();
 };
@@ -247,6 +237,32 @@ void tst_EndToEnd::noDevice()
     QCOMPARE(scenario.emulator().calls(), QList<QStringList>{{"-l"}});
     QCOMPARE(scenario.emulator().flash(), QByteArray(cOrvikEmulator::kFlashSize, '\xff'));
     QVERIFY(!QFile::exists(scenario.filePath("app.OrvikUpdater.log")));
+}
+
+// A web page saved as a .bin file never reaches the device, which keeps its firmware.
+void tst_EndToEnd::refusedImage()
+{
+    cScenario scenario(
+        {PortEntry{0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None}});
+    QVERIFY(scenario.isValid());
+    const QByteArray before = image(cOrvikEmulator::kFlashSize);
+    scenario.emulator().setFlash(before);
+    const QString firmware = scenario.filePath("fw.bin");
+    QFile file(firmware);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<!DOCTYPE html>\n<html><head><title>Orvik firmware</title></head></html>\n");
+    file.close();
+    forgetRequestedSettings();
+
+    QCOMPARE(scenario.update(firmware), int(eUpdateFailed));
+    QCOMPARE(scenario.statuses, (QStringList{cExpected::notForDevice, cExpected::notForDevice}));
+    const WriteSeen seen = scenario.ports().seen(0);
+    QCOMPARE(seen.writes, 0);
+    QVERIFY2(seen.asked.isEmpty(), "the serial port was opened");
+    QCOMPARE(scenario.emulator().calls(), QList<QStringList>());
+    QCOMPARE(scenario.emulator().flash(), before);
+    QVERIFY(!QFile::exists(scenario.filePath("fw.OrvikUpdater.log")));
+    QCOMPARE(scenario.ports().received(0, 0), QByteArray());
 }
 
 // A write that does not complete is never reported as a success.

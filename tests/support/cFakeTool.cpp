@@ -1,5 +1,7 @@
 #include "cFakeTool.h"
 
+#include "cExpected.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -23,6 +25,14 @@ cFakeTool::cFakeTool(Placement placement) : m_previousDir(QDir::currentPath())
 cFakeTool::~cFakeTool()
 {
     QDir::setCurrent(m_previousDir);
+}
+
+QString cFakeTool::image(const QString &name, int size, bool absolute) const
+{
+    QFile file(m_dir.filePath(name));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(cExpected::image(size));
+    return absolute ? m_dir.filePath(name) : name;
 }
 
 void cFakeTool::setScript(const QStringList &listLines, const QStringList &flashLines)

@@ -28,6 +28,9 @@ public:
     bool isValid() const { return m_valid; }
     QString path() const { return m_dir.path(); }
     QString filePath(const QString &name) const { return m_dir.filePath(name); }
+    // Writes an image the updater accepts at "name" (relative to the directory) and
+    // returns "name" as given, or as a path in the directory when "absolute".
+    QString image(const QString &name, int size = 4096, bool absolute = true) const;
 
     // The lines of the "[list]" and "[flash]" sections (see fakedfu.cpp).
     void setScript(const QStringList &listLines, const QStringList &flashLines);

@@ -1,0 +1,53 @@
+#ifndef CEXPECTED_H
+#define CEXPECTED_H
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// What the updater must put on the wire and on screen, written down once for every suite.
+struct cExpected
+{
+    static inline const QByteArray updateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+
+    static inline const QString updating =
+        QStringLiteral("Updating... do not power off unit or quit updater!");
+    static inline const QString noDevice =
+        QStringLiteral("Couldn't find any available Orvik Devices");
+    static inline const QString cannotRead = QStringLiteral("Cannot read the firmware file");
+    static inline const QString tooShort =
+        QStringLiteral("Not a firmware image: the file is empty");
+    static inline const QString tooLarge =
+        QStringLiteral("Not a firmware image: larger than 1 MiB");
+    static inline const QString notForDevice = QStringLiteral("Not a firmware image for the Orvik");
+
+    static QString progress(int percent)
+    {
+        return QStringLiteral("Updating... do not power off unit or quit updater! (%1%)")
+            .arg(percent);
+    }
+
+    // The flashing run's arguments for the device pair and the image.
+    static QStringList flashArguments(const QString &pair, const QString &file)
+    {
+        return {QStringLiteral("-d"), pair,
+                QStringLiteral("-a"), QStringLiteral("0"),
+                QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
+                QStringLiteral("-D"), file};
+    }
+
+    // A firmware image the updater accepts: a stack pointer in RAM and a Thumb reset
+    // vector inside the image, then a pattern that no two offsets of a sector share.
+    static QByteArray image(int size)
+    {
+        QByteArray bytes(size, '\0');
+        for (int i = 0; i < size; ++i)
+            bytes[i] = char((i * 7 + i / 251) & 0xff);
+        const quint32 words[] = {0x20020000, 0x08000000u + (size > 0x200 ? 0x1c1u : 1u)};
+        for (int i = 0; i < 8 && i < size; ++i)
+            bytes[i] = char((words[i / 4] >> (8 * (i % 4))) & 0xff);
+        return bytes;
+    }
+};
+
+#endif // CEXPECTED_H
