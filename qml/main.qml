@@ -10,6 +10,25 @@ Window {
     flags: Qt.Dialog
     title: qsTr("Orvik Firmware Updater")
 
+    // While the Orvik is being updated, a close asks first: quitting could leave the
+    // device without a program that starts.
+    property bool askingToQuit: false
+    property bool quitConfirmed: false
+    onClosing: {
+        if (_App.status == 1 && !quitConfirmed) {
+            close.accepted = false
+            askingToQuit = true
+        }
+    }
+    Connections {
+        target: _App
+        // The run has ended: nothing left to ask about.
+        function onStatusChanged() {
+            if (_App.status != 1)
+                root.askingToQuit = false
+        }
+    }
+
     Rectangle {
         id: rectMain
         anchors.fill: parent
@@ -116,6 +135,18 @@ Window {
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
             text: _App.statusInfo
+        }
+    }
+
+    Loader {
+        active: root.askingToQuit
+        sourceComponent: QuitQuestion {
+            onKeepUpdating: root.askingToQuit = false
+            onQuitAnyway: {
+                root.quitConfirmed = true
+                root.askingToQuit = false
+                root.close()
+            }
         }
     }
 

@@ -1,3 +1,4 @@
+#include "cExpected.h"
 #include "cFakeTool.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
@@ -85,6 +86,8 @@ private slots:
     void clickUpdate();
     void chooseFile_data();
     void chooseFile();
+    void closeDuringUpdate_data();
+    void closeDuringUpdate();
 
 private:
     void selectFile() { m_app->setSelectedFirmwareFile(firmwarePath()); }
@@ -108,6 +111,7 @@ void tst_Window::init()
 {
     m_tool = std::make_unique<cFakeTool>();
     QVERIFY(m_tool->isValid());
+    m_tool->image(QStringLiteral("fw.bin"));
     m_qmlWarnings.clear();
 
     // Loaded the way the program does it.
@@ -333,10 +337,9 @@ void tst_Window::states_data()
                                   << true << true;
     QTest::newRow("3 no device") << true << noDevice << 3 << false << failed << kNoDevice << true
                                  << true;
+    // An update without a file is refused before anything runs, so it never reaches 1.
     QTest::newRow("no file while 3")
-        << false << noDevice << 3 << false << kNoFile << kNoDevice << true << false;
-    QTest::newRow("no file while 1")
-        << false << kHoldRun << 1 << false << kNoFile << kUpdating << false << false;
+        << false << kHoldRun << 3 << false << kNoFile << cExpected::cannotRead << true << false;
     QTest::newRow("0 after a failed run")
         << true << "exit 1" << 0 << true << selected << "Update failed" << true << true;
 }
@@ -507,6 +510,73 @@ void tst_Window::chooseFile()
     QCOMPARE(m_items.value(QStringLiteral("statusInfo"))->property("text").toString(), statusLine);
 }
 
+// A close while the Orvik is being updated asks first; otherwise it closes at once.
+void tst_Window::closeDuringUpdate_data()
+{
+    QTest::addColumn<bool>("updating");
+    QTest::addColumn<QString>("answer"); // keys for the question, or "run ends"
+    QTest::addColumn<bool>("closed");
+
+    QTest::newRow("idle: closes at once") << false << QString() << true;
+    QTest::newRow("updating: Escape keeps updating") << true << "Escape" << false;
+    QTest::newRow("updating: Return on the default keeps updating") << true << "Return" << false;
+    QTest::newRow("updating: Tab, Space quits anyway") << true << "Tab Space" << true;
+    QTest::newRow("updating: the run ends while asking") << true << "run ends" << false;
+}
+
+void tst_Window::closeDuringUpdate()
+{
+    QFETCH(bool, updating);
+    QFETCH(QString, answer);
+    QFETCH(bool, closed);
+
+    selectFile();
+    if (updating)
+        runUpdate(kHoldRun, eUpdateInProgress);
+    const auto question = [] {
+        for (QWindow *window : QGuiApplication::topLevelWindows()) {
+            if (window->isVisible() && window->title() == QLatin1String("Orvik Updater"))
+                return window;
+        }
+        return static_cast<QWindow *>(nullptr);
+    };
+    QVERIFY(!question());
+
+    m_window->close();
+    if (!updating) {
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!question());
+        return;
+    }
+    QVERIFY(m_window->isVisible());
+    const QPointer<QWindow> asked = question();
+    QVERIFY(asked);
+    QCOMPARE(asked->modality(), Qt::ApplicationModal);
+    QCOMPARE(asked->transientParent(), m_window);
+    if (answer == QLatin1String("run ends")) {
+        QFile(m_tool->filePath(QStringLiteral("ack-1"))).open(QIODevice::WriteOnly);
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_app->status()), int(eUpdateSucceeded), kRunTimeoutMs);
+    } else {
+        QVERIFY(QTest::qWaitForWindowExposed(asked));
+        asked->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(asked));
+        for (const QString &name : answer.split(QLatin1Char(' '))) {
+            const Qt::Key key = name == QLatin1String("Escape")  ? Qt::Key_Escape
+                                : name == QLatin1String("Tab")   ? Qt::Key_Tab
+                                : name == QLatin1String("Space") ? Qt::Key_Space
+                                                                 : Qt::Key_Return;
+            // The answer takes the question away, before the key is released.
+            QTest::keyPress(asked, key);
+            if (asked)
+                QTest::keyRelease(asked, key);
+        }
+    }
+    QTRY_VERIFY(!question());
+    QCOMPARE(m_window->isVisible(), !closed);
+    if (!closed)
+        QCOMPARE(int(m_app->status()), answer == QLatin1String("run ends") ? 2 : 1);
+}
+
 int main(int argc, char *argv[])
 {
     // The program's own application set-up.
@@ -520,6 +590,8 @@ int main(int argc, char *argv[])
     // The offscreen platform has no OpenGL.
     QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
     QGuiApplication app(argc, argv);
+    // Each test closes windows of its own; the test program itself goes on.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     qRegisterMetaType<eUpdateState>("eUpdateState");
     tst_Window test;
     return QTest::qExec(&test, argc, argv);

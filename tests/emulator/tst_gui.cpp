@@ -6,6 +6,7 @@
 #include "cFakeSerialPorts.h" // first: umockdev.h must come before any Qt header
 
 #include "cChildProcess.h"
+#include "cExpected.h"
 #include "cOrvikEmulator.h"
 #include "cPoll.h"
 #include "cWindowManager.h"
@@ -27,9 +28,10 @@
 namespace {
 // Generous: screenshots and OCR on a loaded two-core machine.
 const int kWaitMs = 60000;
-const QByteArray kUpdateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+const QByteArray kUpdateModeCommand = cExpected::updateModeCommand;
 const QString kMainTitle = QStringLiteral("^Orvik Firmware Updater$");
 const QString kDialogTitle = QStringLiteral("^Select Firmware file to load$");
+const QString kQuestionTitle = QStringLiteral("^Orvik Updater$");
 const QString kGuardKey = QStringLiteral("OrvikUpdaterRunning");
 const int kImageSize = 70000;
 
@@ -99,11 +101,12 @@ QColor brightest(const QImage &image, const QRect &area)
     return best;
 }
 
-QByteArray randomBytes(int size)
+// An image the updater accepts, random after its vector table.
+QByteArray randomImage(int size)
 {
-    QByteArray bytes(size, '\0');
-    for (char &byte : bytes)
-        byte = char(QRandomGenerator::global()->bounded(256));
+    QByteArray bytes = cExpected::image(size);
+    for (int i = 8; i < size; ++i)
+        bytes[i] = char(QRandomGenerator::global()->bounded(256));
     return bytes;
 }
 
@@ -157,6 +160,14 @@ struct cLook
     QColor messageBox;
     QColor messageText;
 
+    // The update has ended, one way or the other.
+    static bool finished(const cLook &look)
+    {
+        return look.message.contains(QLatin1String("SUCCESS")) ||
+               look.message.contains(QLatin1String("FAILED")) ||
+               look.status.contains(QLatin1String("Update failed"));
+    }
+
     QByteArray describe() const
     {
         return QStringLiteral("message \"%1\", status line \"%2\", Select File %3, Update %4, "
@@ -179,8 +190,18 @@ private slots:
 
     void success_data();
     void success();
+    void quitQuestion();
+    void killedMidRun();
 
 private:
+    // The steps of an update as a person takes them; each fails the test on its own.
+    QString startWithImage(const QByteArray &image);
+    void selectThroughDialog(const QString &firmware);
+    void pressUpdate();
+    void releaseRun();
+    void closeAndExpectExit();
+    void removeLeftoverGuard();
+
     bool xdotool(const QStringList &arguments, QString *output = nullptr) const;
     QString waitForWindow(const QString &title) const;
     bool windowShown(const QString &title) const;
@@ -200,6 +221,7 @@ private:
     QScopedPointer<cChildProcess> m_xvfb;
     QScopedPointer<cChildProcess> m_updater;
     QScopedPointer<QTemporaryDir> m_root;
+    QString m_window; // the main window's id
 };
 
 void tst_Gui::initTestCase()
@@ -240,7 +262,9 @@ void tst_Gui::init()
     m_display = QString::fromLatin1(':' + m_xvfb->readLine().trimmed());
     QVERIFY2(m_display.size() > 1, m_xvfb->readAllStandardError().constData());
 
-    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
+    const char *row = QTest::currentDataTag();
+    const QString tag =
+        QString::fromLatin1(row ? row : QTest::currentTestFunction()).replace(' ', '-');
     m_artefacts = QStringLiteral(ORVIK_GUI_ARTEFACTS "/") + tag;
     QDir(m_artefacts).removeRecursively();
     QVERIFY(QDir().mkpath(m_artefacts));
@@ -254,19 +278,10 @@ void tst_Gui::cleanup()
     if (m_updater && m_updater->state() != QProcess::NotRunning) {
         m_updater->kill();
         m_updater->waitForFinished();
-        // The killed instance's guard segment is keyed by a file in its TMPDIR.
-        const bool hadTmpDir = qEnvironmentVariableIsSet("TMPDIR");
-        const QByteArray previous = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QFile::encodeName(m_root->filePath(QStringLiteral("tmp"))));
-        QSharedMemory leftover(kGuardKey);
-        if (leftover.attach())
-            leftover.detach();
-        if (hadTmpDir)
-            qputenv("TMPDIR", previous);
-        else
-            qunsetenv("TMPDIR");
+        removeLeftoverGuard();
     }
     m_updater.reset();
+    m_window.clear();
     if (m_xvfb && m_xvfb->state() != QProcess::NotRunning) {
         m_xvfb->terminate();
         if (!m_xvfb->waitForFinished(kWaitMs)) {
@@ -278,6 +293,21 @@ void tst_Gui::cleanup()
     m_root.reset();
 }
 
+// A killed instance's guard segment stays; it is keyed by a file in the instance's TMPDIR.
+void tst_Gui::removeLeftoverGuard()
+{
+    const bool hadTmpDir = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray previous = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(m_root->filePath(QStringLiteral("tmp"))));
+    QSharedMemory leftover(kGuardKey);
+    if (leftover.attach())
+        leftover.detach();
+    if (hadTmpDir)
+        qputenv("TMPDIR", previous);
+    else
+        qunsetenv("TMPDIR");
+}
+
 bool tst_Gui::xdotool(const QStringList &arguments, QString *output) const
 {
     return runHelper(m_display, QStringLiteral("xdotool"), arguments, output);
@@ -286,8 +316,12 @@ bool tst_Gui::xdotool(const QStringList &arguments, QString *output) const
 // The first visible window whose title matches, once it has appeared ("" if it never did).
 QString tst_Gui::waitForWindow(const QString &title) const
 {
+    // A window that goes away while xdotool looks at it makes the search fail: look again.
     QString windows;
-    xdotool({"search", "--sync", "--onlyvisible", "--name", title}, &windows);
+    eventually([&] {
+        xdotool({"search", "--sync", "--onlyvisible", "--name", title}, &windows);
+        return !windows.isEmpty();
+    });
     return windows.section('\n', 0, 0);
 }
 
@@ -432,68 +466,42 @@ QByteArray tst_Gui::childMaps() const
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void tst_Gui::success_data()
+// The run directory holds the program and the held tool at its path; the image lies in a
+// folder whose name has a blank. Starts the updater there and waits for its window.
+QString tst_Gui::startWithImage(const QByteArray &image)
 {
-    QTest::addColumn<int>("productId"); // 0: no serial port, the device waits in its bootloader
-
-    QTest::newRow("serial 0x5740") << 0x5740;
-    QTest::newRow("already in bootloader") << 0;
-}
-
-void tst_Gui::success()
-{
-    QFETCH(int, productId);
-
-    QVector<PortEntry> ports;
-    if (productId)
-        ports << PortEntry{0x0483, quint16(productId), QStringLiteral("USB Serial Device"),
-                           Fault::None};
-    cDevice device(ports);
-    QVERIFY(device.emulator.isValid());
-    // Written over a pattern: the image only comes out right if the flash was erased.
-    device.emulator.setFlash(QByteArray(cOrvikEmulator::kFlashSize, '\x5a'));
-    if (!productId)
-        device.emulator.startInBootloader();
-
-    // The run directory: the program and the tool at its path relative to it.
     const QString runDir = m_root->filePath(QStringLiteral("run"));
-    QVERIFY(QDir().mkpath(runDir));
-    QVERIFY(QFile::link(QStringLiteral(ORVIK_UPDATER_PATH),
-                        QDir(runDir).filePath(QStringLiteral("orvik-updater"))));
-    QVERIFY(installHeldTool(runDir));
-
+    [&] {
+        QVERIFY(QDir().mkpath(runDir));
+        QVERIFY(QFile::link(QStringLiteral(ORVIK_UPDATER_PATH),
+                            QDir(runDir).filePath(QStringLiteral("orvik-updater"))));
+        QVERIFY(installHeldTool(runDir));
+    }();
     const QString firmware = m_root->filePath(QStringLiteral("firmware images/app.bin"));
-    const QByteArray image = randomBytes(kImageSize);
-    QVERIFY(QDir().mkpath(QFileInfo(firmware).path()));
-    {
+    [&] {
+        QVERIFY(QDir().mkpath(QFileInfo(firmware).path()));
         QFile file(firmware);
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(image), qint64(image.size()));
-    }
-
+    }();
+    if (QTest::currentTestFailed())
+        return firmware;
     startUpdater(runDir);
     if (QTest::currentTestFailed())
+        return firmware;
+    m_window = waitForWindow(kMainTitle);
+    [&] {
+        QVERIFY2(!m_window.isEmpty(), "the main window did not appear");
+    }();
+    return firmware;
+}
+
+// Select File, the path typed into the dialog's path field, Return.
+void tst_Gui::selectThroughDialog(const QString &firmware)
+{
+    if (QTest::currentTestFailed())
         return;
-    const QString window = waitForWindow(kMainTitle);
-    QVERIFY2(!window.isEmpty(), "the main window did not appear");
-
-    // The program runs inside the fake device tree, not on the machine's own ports.
-    const QList<QByteArray> environment = childEnvironment().split('\0');
-    QVERIFY2(environment.contains("UMOCKDEV_DIR=" + qgetenv("UMOCKDEV_DIR")),
-             "the updater did not inherit the testbed");
-    QVERIFY2(childMaps().contains("libumockdev-preload"), "umockdev is not loaded in the updater");
-
-    cLook seen;
-    QVERIFY2(waitForLook(
-                 window, QStringLiteral("1-start"),
-                 [](const cLook &look) {
-                     return look.message.contains(QLatin1String("Please select firmware file")) &&
-                            look.selectFile == kWhite && look.update == kGrey;
-                 },
-                 &seen),
-             seen.describe().constData());
-
-    QVERIFY(click(window, kSelectFileCentre));
+    QVERIFY(click(m_window, kSelectFileCentre));
     const QString dialog = waitForWindow(kDialogTitle);
     QVERIFY2(!dialog.isEmpty(), "Select File did not open the file dialog");
     QString geometry;
@@ -519,7 +527,80 @@ void tst_Gui::success()
     QVERIFY(xdotool({"key", "Return"}));
     QVERIFY2(eventually([&] { return !windowShown(kDialogTitle); }),
              qPrintable("the file dialog stayed open, see " + typedPng));
+}
 
+// Update, until the held flashing run has started.
+void tst_Gui::pressUpdate()
+{
+    QVERIFY(click(m_window, kUpdateCentre));
+    const QString started = m_root->filePath(QStringLiteral("hold/started"));
+    QVERIFY2(eventually([&] { return QFile::exists(started); }), "the flashing run did not start");
+}
+
+void tst_Gui::releaseRun()
+{
+    QFile go(m_root->filePath(QStringLiteral("hold/go")));
+    QVERIFY(go.open(QIODevice::WriteOnly));
+}
+
+// Closed as a person closes it: the program ends normally.
+void tst_Gui::closeAndExpectExit()
+{
+    QVERIFY(cWindowManager::requestClose(m_display, m_window));
+    QVERIFY(m_updater->waitForFinished(kWaitMs));
+    QCOMPARE(m_updater->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_updater->exitCode(), 0);
+    QVERIFY(m_updater->readAllStandardOutput().endsWith("cUpdateDialog destroyed\n"));
+}
+
+void tst_Gui::success_data()
+{
+    QTest::addColumn<int>("productId"); // 0: no serial port, the device waits in its bootloader
+
+    QTest::newRow("serial 0x5740") << 0x5740;
+    QTest::newRow("already in bootloader") << 0;
+}
+
+void tst_Gui::success()
+{
+    QFETCH(int, productId);
+
+    QVector<PortEntry> ports;
+    if (productId)
+        ports << PortEntry{0x0483, quint16(productId), QStringLiteral("USB Serial Device"),
+                           Fault::None};
+    cDevice device(ports);
+    QVERIFY(device.emulator.isValid());
+    // Written over a pattern: the image only comes out right if the flash was erased.
+    device.emulator.setFlash(QByteArray(cOrvikEmulator::kFlashSize, '\x5a'));
+    if (!productId)
+        device.emulator.startInBootloader();
+
+    const QByteArray image = randomImage(kImageSize);
+    const QString firmware = startWithImage(image);
+    if (QTest::currentTestFailed())
+        return;
+    const QString window = m_window;
+
+    // The program runs inside the fake device tree, not on the machine's own ports.
+    const QList<QByteArray> environment = childEnvironment().split('\0');
+    QVERIFY2(environment.contains("UMOCKDEV_DIR=" + qgetenv("UMOCKDEV_DIR")),
+             "the updater did not inherit the testbed");
+    QVERIFY2(childMaps().contains("libumockdev-preload"), "umockdev is not loaded in the updater");
+
+    cLook seen;
+    QVERIFY2(waitForLook(
+                 window, QStringLiteral("1-start"),
+                 [](const cLook &look) {
+                     return look.message.contains(QLatin1String("Please select firmware file")) &&
+                            look.selectFile == kWhite && look.update == kGrey;
+                 },
+                 &seen),
+             seen.describe().constData());
+
+    selectThroughDialog(firmware);
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY2(waitForLook(
                  window, QStringLiteral("4-selected"),
                  [](const cLook &look) {
@@ -534,10 +615,9 @@ void tst_Gui::success()
 
     if (productId)
         device.switchOnCommand();
-    QVERIFY(click(window, kUpdateCentre));
-    const QString hold = m_root->filePath(QStringLiteral("hold"));
-    QVERIFY2(eventually([&] { return QFile::exists(hold + QStringLiteral("/started")); }),
-             "the flashing run did not start");
+    pressUpdate();
+    if (QTest::currentTestFailed())
+        return;
     if (productId)
         QCOMPARE(device.commandSeen(), kUpdateModeCommand);
 
@@ -554,18 +634,8 @@ void tst_Gui::success()
             &seen),
         seen.describe().constData());
 
-    {
-        QFile go(hold + QStringLiteral("/go"));
-        QVERIFY(go.open(QIODevice::WriteOnly));
-    }
-    QVERIFY2(waitForLook(
-                 window, QStringLiteral("6-done"),
-                 [](const cLook &look) {
-                     return look.message.contains(QLatin1String("SUCCESS")) ||
-                            look.message.contains(QLatin1String("FAILED")) ||
-                            look.status.contains(QLatin1String("Update failed"));
-                 },
-                 &seen),
+    releaseRun();
+    QVERIFY2(waitForLook(window, QStringLiteral("6-done"), &cLook::finished, &seen),
              seen.describe().constData());
     QVERIFY2(seen.message.contains(QLatin1String("Firmware Update SUCCESS")),
              seen.describe().constData());
@@ -584,12 +654,84 @@ void tst_Gui::success()
     QVERIFY2(log.open(QIODevice::ReadOnly), "no update log beside the image");
     QVERIFY(log.readAll().contains("Download done.\n"));
 
-    // Closed as a person closes it: the program ends normally.
-    QVERIFY(cWindowManager::requestClose(m_display, window));
+    closeAndExpectExit();
+}
+
+// A close during the update asks first; Escape keeps the update, and the question goes
+// away by itself once the update has ended.
+void tst_Gui::quitQuestion()
+{
+    cDevice device({});
+    QVERIFY(device.emulator.isValid());
+    device.emulator.startInBootloader();
+    const QByteArray image = randomImage(kImageSize);
+    selectThroughDialog(startWithImage(image));
+    if (QTest::currentTestFailed())
+        return;
+    pressUpdate();
+    if (QTest::currentTestFailed())
+        return;
+
+    for (int round = 1; round <= 2; ++round) {
+        QVERIFY(cWindowManager::requestClose(m_display, m_window));
+        const QString question = waitForWindow(kQuestionTitle);
+        QVERIFY2(!question.isEmpty(), "closing during the update did not ask first");
+        QString png;
+        screenshot(question, QStringLiteral("question-%1").arg(round), &png);
+        qInfo("Screenshot of the question: %s", qPrintable(png));
+        QCOMPARE(m_updater->state(), QProcess::Running);
+        if (round == 2)
+            break;
+        // The question can vanish between the key's press and release, making xdotool
+        // report an error: whether it went away is what counts.
+        xdotool({"key", "--window", question, "Escape"});
+        QVERIFY2(eventually([&] { return !windowShown(kQuestionTitle); }),
+                 "Escape did not answer the question");
+        QVERIFY(windowShown(kMainTitle));
+    }
+
+    // The run ends while the question is shown: it closes by itself, the window stays.
+    releaseRun();
+    QVERIFY2(eventually([&] { return !windowShown(kQuestionTitle); }),
+             "the question stayed after the update had ended");
+    cLook seen;
+    QVERIFY2(waitForLook(m_window, QStringLiteral("done"), &cLook::finished, &seen),
+             seen.describe().constData());
+    QVERIFY2(seen.message.contains(QLatin1String("SUCCESS")), seen.describe().constData());
+    QCOMPARE(m_updater->state(), QProcess::Running);
+    QCOMPARE(device.emulator.flash().left(kImageSize), image);
+
+    closeAndExpectExit();
+}
+
+// The updater dies in the middle of the erase; the device is written to the end all the same
+// and starts its new firmware.
+void tst_Gui::killedMidRun()
+{
+    cDevice device({});
+    QVERIFY(device.emulator.isValid());
+    device.emulator.startInBootloader();
+    // Long enough to be caught in the middle.
+    device.emulator.setFault(QStringLiteral("slow-erase"));
+    device.emulator.setFlash(QByteArray(cOrvikEmulator::kFlashSize, '\x5a'));
+    const QByteArray image = randomImage(kImageSize);
+    selectThroughDialog(startWithImage(image));
+    if (QTest::currentTestFailed())
+        return;
+    pressUpdate();
+    if (QTest::currentTestFailed())
+        return;
+
+    releaseRun();
+    QVERIFY2(eventually([&] { return !device.emulator.events().filter("erase").isEmpty(); }),
+             "the erase did not begin");
+    m_updater->kill();
     QVERIFY(m_updater->waitForFinished(kWaitMs));
-    QCOMPARE(m_updater->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(m_updater->exitCode(), 0);
-    QVERIFY(m_updater->readAllStandardOutput().endsWith("cUpdateDialog destroyed\n"));
+    removeLeftoverGuard();
+
+    QVERIFY2(device.emulator.waitForRestartIntoApplication(kWaitMs),
+             "the device was left in its bootloader");
+    QCOMPARE(device.emulator.flash().left(kImageSize), image);
 }
 
 QTEST_GUILESS_MAIN(tst_Gui)

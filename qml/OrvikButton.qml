@@ -1,0 +1,63 @@
+import QtQuick 2.12
+
+// The window's push button: white, grey while disabled. It takes the keyboard focus,
+// shows it with a ring drawn inside its edge, presses on Space, Return and Enter, and
+// tells screen readers that it is a button.
+Rectangle {
+    id: button
+
+    property alias text: label.text
+    property string description
+    signal clicked
+
+    width: 100
+    height: 50
+    radius: 5
+    color: enabled ? "white" : "grey"
+    activeFocusOnTab: true
+
+    Accessible.role: Accessible.Button
+    Accessible.name: text
+    Accessible.description: description
+    Accessible.focusable: true
+    Accessible.onPressAction: if (enabled) button.clicked()
+
+    Keys.onPressed: {
+        if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
+            event.accepted = true
+            if (!event.isAutoRepeat)
+                button.clicked()
+        }
+    }
+
+    Text {
+        id: label
+        objectName: button.objectName + "Label"
+        anchors.centerIn: parent
+        font.bold: true
+        font.pointSize: 12
+        font.family: "Arial"
+        color: "black"
+        horizontalAlignment: Text.AlignHCenter
+        verticalAlignment: Text.AlignVCenter
+        Accessible.ignored: true
+    }
+
+    MouseArea {
+        objectName: button.objectName + "Area"
+        anchors.fill: parent
+        onClicked: button.clicked()
+    }
+
+    // Dark enough to stand out on the white and on the grey face alike.
+    Rectangle {
+        objectName: button.objectName + "FocusRing"
+        anchors.fill: parent
+        anchors.margins: 2
+        radius: button.radius
+        color: "transparent"
+        border.width: 3
+        border.color: "#002a80"
+        visible: button.activeFocus
+    }
+}
