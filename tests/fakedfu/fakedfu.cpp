@@ -7,6 +7,8 @@
 //   err TEXT     write TEXT to stderr in one write()
 //   sleep MS     pause
 //   hang         never end on its own
+// A wait ends when the test that started the tool is gone: the tool outlives the updater by
+// design, and would otherwise wait for ever.
 //   crash        die by a signal (SIGSEGV)
 //   exit CODE    end with CODE (default at the end of the section: 0)
 #include <chrono>
@@ -82,6 +84,11 @@ int main(int argc, char **argv)
 
     const std::string section = (argc == 2 && std::string(argv[1]) == "-l") ? "[list]" : "[flash]";
     std::ifstream script("fakedfu-script.txt", std::ios::binary);
+    const pid_t starter = ::getppid();
+    const auto waitWhile = [starter](auto condition) {
+        while (condition() && ::getppid() == starter)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
     std::string line;
     bool inSection = false;
     int acks = 0;
@@ -99,16 +106,15 @@ int main(int argc, char **argv)
             writeAll(STDOUT_FILENO, unescape(argument));
             if (command == "chunk") {
                 const std::string ack = "ack-" + std::to_string(++acks);
-                while (!exists(ack))
-                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                waitWhile([&ack] { return !exists(ack); });
             }
         } else if (command == "err") {
             writeAll(STDERR_FILENO, unescape(argument));
         } else if (command == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(argument)));
         } else if (command == "hang") {
-            for (;;)
-                ::pause();
+            waitWhile([] { return true; });
+            return 0;
         } else if (command == "crash") {
             std::signal(SIGSEGV, SIG_DFL);
             std::raise(SIGSEGV);
