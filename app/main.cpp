@@ -1,3 +1,4 @@
+#include "cAccessibleButton.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "eUpdateState.h"
@@ -52,6 +53,7 @@ int runUpdater(int &argc, char **argv)
     {
         cLocalFilePath localFilePath;
         QQmlApplicationEngine engine;
+        cAccessibleButton::install(engine);
         engine.rootContext()->setContextProperty(QStringLiteral("_App"), controller);
         engine.rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"), &localFilePath);
         {

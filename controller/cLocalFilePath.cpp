@@ -1,5 +1,7 @@
 #include "cLocalFilePath.h"
 
+#include <QFileInfo>
+
 cLocalFilePath::cLocalFilePath(QObject *parent) : QObject(parent) {}
 
 QString cLocalFilePath::fromUrl(const QUrl &url) const
@@ -7,4 +9,17 @@ QString cLocalFilePath::fromUrl(const QUrl &url) const
     // "file:///C:/a.bin" gives "C:/a.bin" on Windows, "file:///home/a.bin" gives
     // "/home/a.bin", "file://server/share/a.bin" gives "//server/share/a.bin".
     return url.toLocalFile();
+}
+
+QString cLocalFilePath::fromDrop(const QList<QUrl> &urls) const
+{
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return QString();
+    const QString path = fromUrl(urls.first());
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+QUrl cLocalFilePath::folderOf(const QString &path) const
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absolutePath());
 }

@@ -1,6 +1,7 @@
 #ifndef CLOCALFILEPATH_H
 #define CLOCALFILEPATH_H
 
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -15,6 +16,13 @@ public:
     explicit cLocalFilePath(QObject *parent = nullptr);
 
     Q_INVOKABLE QString fromUrl(const QUrl &url) const;
+
+    // The path of the one local file dropped onto the window, as fromUrl() gives it; empty
+    // when the drop is anything else (several items, a folder, a remote URL).
+    Q_INVOKABLE QString fromDrop(const QList<QUrl> &urls) const;
+
+    // The folder holding the file at "path", for the file dialog to open in.
+    Q_INVOKABLE QUrl folderOf(const QString &path) const;
 };
 
 #endif // CLOCALFILEPATH_H

@@ -49,12 +49,13 @@ Rectangle {
         onClicked: button.clicked()
     }
 
-    // Dark enough to stand out on the white and on the grey face alike.
+    // Dark enough to stand out on the white and on the grey face alike; concentric with the
+    // button's corners, so that it leaves the face inside it untouched.
     Rectangle {
         objectName: button.objectName + "FocusRing"
         anchors.fill: parent
         anchors.margins: 2
-        radius: button.radius
+        radius: button.radius - anchors.margins
         color: "transparent"
         border.width: 3
         border.color: "#002a80"

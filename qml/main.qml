@@ -1,6 +1,5 @@
 import QtQuick 2.12
 import QtQuick.Window 2.12
-import QtQuick.Dialogs 1.3
 
 Window {
     id: root
@@ -10,23 +9,35 @@ Window {
     flags: Qt.Dialog
     title: qsTr("Orvik Firmware Updater")
 
+    // What the window shows of the controller. At shutdown the controller goes before the
+    // window, and these keep the last evaluation of the bindings from reading a null object.
+    readonly property int updateStatus: _App ? _App.status : 0
+    readonly property string firmwareFile: _App ? _App.selectedFirmwareFile : ""
+    readonly property string statusText: _App ? _App.statusInfo : ""
+    readonly property bool updating: updateStatus == 1
+
     // While the Orvik is being updated, a close asks first: quitting could leave the
     // device without a program that starts.
     property bool askingToQuit: false
     property bool quitConfirmed: false
     onClosing: {
-        if (_App.status == 1 && !quitConfirmed) {
+        if (updating && !quitConfirmed) {
             close.accepted = false
             askingToQuit = true
         }
     }
-    Connections {
-        target: _App
-        // The run has ended: nothing left to ask about.
-        function onStatusChanged() {
-            if (_App.status != 1)
-                root.askingToQuit = false
-        }
+    // The run has ended: nothing left to ask about.
+    onUpdatingChanged: if (!updating) askingToQuit = false
+
+    function chooseFile() {
+        fileDialog.active = true
+        fileDialog.item.open()
+    }
+
+    Shortcut {
+        sequence: StandardKey.Open
+        enabled: open.enabled
+        onActivated: root.chooseFile()
     }
 
     Rectangle {
@@ -46,9 +57,13 @@ Window {
                 height: 60
                 color: "#2a2a2a"
                 radius: 5
+                // Shows that a file held over the window will be taken.
+                border.width: dropArea.containsDrag ? 2 : 0
+                border.color: "white"
 
                 Text {
                     id: message
+                    objectName: "message"
                     width: parent.width
                     height: 42
                     anchors.centerIn: parent
@@ -59,70 +74,42 @@ Window {
                     wrapMode: Text.Wrap
                     horizontalAlignment: Text.AlignHCenter
                     verticalAlignment: Text.AlignVCenter
-                    text: _App.selectedFirmwareFile == "" ? "Please select firmware file (*.bin)"
-                        : _App.status == 0 ? "Firmware file selected:\n[ " + _App.selectedFirmwareFile + " ]"
-                        : _App.status == 1 ? "Firmware Update in progress...\n[ " + _App.selectedFirmwareFile + " ]"
-                        : _App.status == 2 ? "Firmware Update SUCCESS\n[ " + _App.selectedFirmwareFile + " ]"
-                        : _App.status == 3 ? "Firmware Update FAILED\n[ " + _App.selectedFirmwareFile + " ]"
+                    text: root.firmwareFile == "" ? "Please select firmware file (*.bin)"
+                        : root.updateStatus == 0 ? "Firmware file selected:\n[ " + root.firmwareFile + " ]"
+                        : root.updateStatus == 1 ? "Firmware Update in progress...\n[ " + root.firmwareFile + " ]"
+                        : root.updateStatus == 2 ? "Firmware Update SUCCESS\n[ " + root.firmwareFile + " ]"
+                        : root.updateStatus == 3 ? "Firmware Update FAILED\n[ " + root.firmwareFile + " ]"
                         : ""
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                 }
             }
 
-            Rectangle {
+            OrvikButton {
                 id: open
-                width: 100
-                height: 50
+                objectName: "open"
                 anchors.horizontalCenter: parent.horizontalCenter
-                radius: 5
-                enabled: _App.status != 1
-                color: enabled ? "white" : "grey"
-
-                Text {
-                    anchors.centerIn: parent
-                    text: "Select File"
-                    font.bold: true
-                    font.pointSize: 12
-                    font.family: "Arial"
-                    color: "black"
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                }
-
-                MouseArea {
-                    anchors.fill: parent
-                    onClicked: selectDialog.open()
-                }
+                text: "Select File"
+                description: "Choose the firmware image to write into the Orvik"
+                enabled: !root.updating
+                focus: true
+                onClicked: root.chooseFile()
             }
 
-            Rectangle {
+            OrvikButton {
                 id: update
-                width: 100
-                height: 50
+                objectName: "update"
                 anchors.horizontalCenter: parent.horizontalCenter
-                radius: 5
-                enabled: _App.status != 1 && _App.selectedFirmwareFile != ""
-                color: enabled ? "white" : "grey"
-
-                Text {
-                    anchors.centerIn: parent
-                    text: "Update"
-                    font.bold: true
-                    font.pointSize: 12
-                    font.family: "Arial"
-                    color: "black"
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                }
-
-                MouseArea {
-                    anchors.fill: parent
-                    onClicked: _App.startUpdate()
-                }
+                text: "Update"
+                description: "Write the selected firmware image into the Orvik"
+                enabled: !root.updating && root.firmwareFile != ""
+                onClicked: _App.startUpdate()
             }
         }
 
         Text {
             id: statusInfo
+            objectName: "statusInfo"
             width: parent.width
             height: 20
             anchors.horizontalCenter: parent.horizontalCenter
@@ -134,7 +121,42 @@ Window {
             color: "white"
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
-            text: _App.statusInfo
+            text: root.statusText
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+        }
+
+        // One local file dropped anywhere on the window is taken as if chosen in the dialog;
+        // nothing is taken while an update runs.
+        DropArea {
+            id: dropArea
+            anchors.fill: parent
+            enabled: !root.updating
+            keys: ["text/uri-list"]
+            onEntered: drag.accepted = _LocalFilePath.fromDrop(drag.urls) != ""
+            onDropped: {
+                const path = _LocalFilePath.fromDrop(drop.urls)
+                if (path != "") {
+                    _App.setSelectedFirmwareFile(path)
+                    drop.accept(Qt.CopyAction)
+                }
+            }
+        }
+    }
+
+    // Made when Select File is first pressed, not with the window.
+    Loader {
+        id: fileDialog
+        objectName: "fileDialogLoader"
+        active: false
+        source: "FirmwareFileDialog.qml"
+        Connections {
+            target: fileDialog.item
+            // Back to the window, on the button that opened the dialog.
+            function onClosed() {
+                root.requestActivate()
+                open.forceActiveFocus()
+            }
         }
     }
 
@@ -148,15 +170,5 @@ Window {
                 root.close()
             }
         }
-    }
-
-    FileDialog {
-        id: selectDialog
-        title: "Select Firmware file to load"
-        selectExisting: true
-        selectMultiple: false
-        nameFilters: ["Firmware files (*.bin)"]
-        folder: shortcuts.documents
-        onAccepted: _App.setSelectedFirmwareFile(_LocalFilePath.fromUrl(fileUrl))
     }
 }

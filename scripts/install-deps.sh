@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config python3
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev
+    # the buttons' accessibility extends Qt Quick's own (app/cAccessibleButton.cpp)
+    qtbase5-private-dev qtdeclarative5-private-dev
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs
     qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qtquick-privatewidgets
     qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings

@@ -122,6 +122,7 @@ private slots:
     void startsAfterPreviousEnded_data();
     void startsAfterPreviousEnded();
     void windowThatFailsToLoadEndsWithMinusOne();
+    void keyboardOnly();
 
 private:
     enum PreviousEnd
@@ -224,16 +225,16 @@ QProcess *tst_Startup::launch(const QString &program, const QStringList &argumen
     return process;
 }
 
-// An import directory searched before the installed modules, whose QtQuick.Dialogs names
+// An import directory searched before the installed modules, whose QtQuick.Window names
 // a plugin that does not exist: main.qml then cannot be created.
 QString tst_Startup::brokenImportPath() const
 {
     const QString dir = m_work->filePath(QStringLiteral("imports"));
-    QDir().mkpath(dir + "/QtQuick/Dialogs");
-    QFile qmldir(dir + "/QtQuick/Dialogs/qmldir");
+    QDir().mkpath(dir + "/QtQuick/Window.2");
+    QFile qmldir(dir + "/QtQuick/Window.2/qmldir");
     if (!qmldir.open(QIODevice::WriteOnly))
         return QString();
-    qmldir.write("module QtQuick.Dialogs\nplugin orviknosuchplugin\n");
+    qmldir.write("module QtQuick.Window\nplugin orviknosuchplugin\n");
     return dir;
 }
 
@@ -245,6 +246,9 @@ void tst_Startup::closeNormally(QProcess *process, const QString &window)
     QCOMPARE(process->exitCode(), 0);
     QCOMPARE(process->readAllStandardOutput(), kBothLines);
     QCOMPARE(guardAttachments(), -1);
+    // A quiet close: the window's bindings do not trip over the controller that went first.
+    const QByteArray errors = process->readAllStandardError();
+    QVERIFY2(!errors.contains("qrc:/") && !errors.contains("Error:"), errors.constData());
 }
 
 void tst_Startup::bannerAndClosingLines()
@@ -433,6 +437,33 @@ void tst_Startup::windowThatFailsToLoadEndsWithMinusOne()
     QCOMPARE(updater->readAllStandardOutput(), kBothLines);
     QVERIFY(updater->readAllStandardError().contains("orviknosuchplugin"));
     QCOMPARE(guardAttachments(), -1);
+}
+
+// Without a mouse: Space on Select File, which has the focus, opens the file dialog, and
+// Escape closes it again.
+void tst_Startup::keyboardOnly()
+{
+    QProcess *updater = launch(ORVIK_UPDATER_PATH);
+    QVERIFY(updater->waitForStarted(kWaitMs));
+    const QString window = windowOf(updater, kTitle);
+    QVERIFY2(!window.isEmpty(), "the main window did not appear");
+
+    // What a window manager does with a new window: it gets the keyboard.
+    QVERIFY(runTool(QStringLiteral("xdotool"), {"windowfocus", "--sync", window}));
+    QVERIFY(runTool(QStringLiteral("xdotool"), {"key", "--window", window, "space"}));
+    const QString dialog = windowOf(updater, QStringLiteral("^Select Firmware file to load$"));
+    QVERIFY2(!dialog.isEmpty(), "Space on Select File did not open the file dialog");
+    // The dialog can vanish before xdotool has sent the key's release.
+    runTool(QStringLiteral("xdotool"), {"key", "--window", dialog, "Escape"});
+    QVERIFY2(eventually([&] {
+                 QString shown;
+                 runTool(QStringLiteral("xdotool"),
+                         {"search", "--onlyvisible", "--name", "^Select Firmware file to load$"},
+                         &shown);
+                 return shown.isEmpty();
+             }),
+             "Escape did not close the file dialog");
+    closeNormally(updater, window);
 }
 
 int main(int argc, char *argv[])

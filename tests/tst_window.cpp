@@ -1,11 +1,14 @@
+#include "cAccessibleButton.h"
 #include "cExpected.h"
 #include "cFakeTool.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "eUpdateState.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QJSValue>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -88,6 +91,13 @@ private slots:
     void chooseFile();
     void closeDuringUpdate_data();
     void closeDuringUpdate();
+    void keyboard_data();
+    void keyboard();
+    void focusRing();
+    void screenReader_data();
+    void screenReader();
+    void drop_data();
+    void drop();
 
 private:
     void selectFile() { m_app->setSelectedFirmwareFile(firmwarePath()); }
@@ -96,13 +106,14 @@ private:
     // stand-in's flash section, or "no device" for a listing without the bootloader.
     void runUpdate(const QString &run, int state);
     void click(QQuickItem *item);
+    // The file dialog, made without opening it when "create" and not made yet.
+    QObject *fileDialog(bool create);
 
     std::unique_ptr<cFakeTool> m_tool;
     std::unique_ptr<cUpdateDialog> m_app;
     std::unique_ptr<cLocalFilePath> m_localFilePath;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
-    QObject *m_dialog = nullptr;
     QHash<QString, QQuickItem *> m_items;
     QStringList m_qmlWarnings;
 };
@@ -118,6 +129,7 @@ void tst_Window::init()
     m_app = std::make_unique<cUpdateDialog>(nullptr);
     m_localFilePath = std::make_unique<cLocalFilePath>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
+    cAccessibleButton::install(*m_engine);
     connect(m_engine.get(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
         for (const QQmlError &warning : warnings)
             m_qmlWarnings << warning.toString();
@@ -140,10 +152,8 @@ void tst_Window::init()
         QVERIFY2(item && item->inherits(node.type), node.name);
         m_items.insert(QLatin1String(node.name), item);
     }
-    const QList<QObject *> objects = m_window->findChildren<QObject *>();
-    for (QObject *object : objects)
-        m_dialog = object->inherits("QQuickAbstractFileDialog") ? object : m_dialog;
-    QVERIFY(m_dialog);
+    // The file dialog is made when it is first needed, not with the window.
+    QVERIFY(!fileDialog(false));
 }
 
 void tst_Window::cleanup()
@@ -162,7 +172,6 @@ void tst_Window::cleanup()
     m_localFilePath.reset();
     m_app.reset();
     m_window = nullptr;
-    m_dialog = nullptr;
     m_items.clear();
     m_tool.reset();
     QVERIFY2(m_qmlWarnings.isEmpty(), qPrintable(m_qmlWarnings.join(QLatin1Char('\n'))));
@@ -184,6 +193,17 @@ void tst_Window::click(QQuickItem *item)
 {
     const QPointF centre = item->mapToScene(QPointF(item->width() / 2, item->height() / 2));
     QTest::mouseClick(m_window, Qt::LeftButton, Qt::NoModifier, centre.toPoint());
+}
+
+QObject *tst_Window::fileDialog(bool create)
+{
+    auto *dialog = m_window->findChild<QObject *>(QStringLiteral("selectDialog"));
+    if (dialog || !create)
+        return dialog;
+    auto *loader = m_window->findChild<QObject *>(QStringLiteral("fileDialogLoader"));
+    if (!loader || !loader->setProperty("active", true))
+        return nullptr;
+    return m_window->findChild<QObject *>(QStringLiteral("selectDialog"));
 }
 
 void tst_Window::properties_data()
@@ -213,6 +233,10 @@ void tst_Window::properties_data()
     row("selectDialog", "selectMultiple", false);
     row("selectDialog", "selectFolder", false);
     row("selectDialog", "visible", false);
+    // With no image chosen yet, the dialog starts in the documents folder.
+    row("selectDialog", "folder",
+        QUrl::fromLocalFile(
+            QStandardPaths::standardLocations(QStandardPaths::DocumentsLocation).value(0)));
 }
 
 void tst_Window::properties()
@@ -222,7 +246,7 @@ void tst_Window::properties()
     QFETCH(QVariant, value);
 
     QObject *target = object == QLatin1String("root")           ? m_window
-                      : object == QLatin1String("selectDialog") ? m_dialog
+                      : object == QLatin1String("selectDialog") ? fileDialog(true)
                                                                 : m_items.value(object);
     QVariant actual = target->property(name.constData());
     // Enumerations and flags come as their own types.
@@ -461,7 +485,8 @@ void tst_Window::chooseFile()
     QFETCH(bool, accept);
     QFETCH(QString, statusLine);
 
-    QObject *selectDialog = m_dialog;
+    QObject *selectDialog = fileDialog(true);
+    QVERIFY(selectDialog);
     const QMetaObject *meta = selectDialog->metaObject();
     if (meta->indexOfMethod("clearSelection()") < 0 ||
         meta->indexOfMethod("addSelection(QUrl)") < 0)
@@ -477,6 +502,8 @@ void tst_Window::chooseFile()
             [&emitted] { emitted << QStringLiteral("status"); });
 
     QVERIFY(!selectDialog->property("visible").toBool());
+    // It opens where the selected image lies.
+    QCOMPARE(selectDialog->property("folder").toUrl(), QUrl::fromLocalFile(m_tool->path()));
     click(m_items.value(QStringLiteral("open")));
     QCOMPARE(selectDialog->property("visible").toBool(), !name.isEmpty());
     if (name.isEmpty()) {
@@ -508,6 +535,8 @@ void tst_Window::chooseFile()
     QCOMPARE(m_items.value(QStringLiteral("message"))->property("text").toString(),
              QStringLiteral("Firmware file selected:\n[ %1 ]").arg(chosen));
     QCOMPARE(m_items.value(QStringLiteral("statusInfo"))->property("text").toString(), statusLine);
+    QCOMPARE(selectDialog->property("folder").toUrl(),
+             QUrl::fromLocalFile(QFileInfo(chosen).absolutePath()));
 }
 
 // A close while the Orvik is being updated asks first; otherwise it closes at once.
@@ -575,6 +604,274 @@ void tst_Window::closeDuringUpdate()
     QCOMPARE(m_window->isVisible(), !closed);
     if (!closed)
         QCOMPARE(int(m_app->status()), answer == QLatin1String("run ends") ? 2 : 1);
+}
+
+// Keys go to the window the way the platform delivers them, to the item with the focus.
+void tst_Window::keyboard_data()
+{
+    QTest::addColumn<bool>("hasFile");
+    QTest::addColumn<bool>("updating");
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("focused"); // the button with the focus afterwards
+    QTest::addColumn<QString>("outcome"); // "dialog", "update" or empty: nothing happens
+
+    QTest::newRow("Select File has the focus at start") << true << false << ""
+                                                        << "open"
+                                                        << "";
+    QTest::newRow("Tab to Update") << true << false << "Tab"
+                                   << "update"
+                                   << "";
+    QTest::newRow("Tab wraps around") << true << false << "Tab Tab"
+                                      << "open"
+                                      << "";
+    QTest::newRow("Shift+Tab") << true << false << "Backtab"
+                               << "update"
+                               << "";
+    QTest::newRow("disabled Update is skipped") << false << false << "Tab"
+                                                << "open"
+                                                << "";
+    QTest::newRow("Space on Select File") << true << false << "Space"
+                                          << ""
+                                          << "dialog";
+    QTest::newRow("Return on Select File") << true << false << "Return"
+                                           << ""
+                                           << "dialog";
+    QTest::newRow("Enter on Update") << true << false << "Tab Enter"
+                                     << ""
+                                     << "update";
+    QTest::newRow("Space on Update") << true << false << "Tab Space"
+                                     << ""
+                                     << "update";
+    QTest::newRow("Ctrl+O") << false << false << "Ctrl+O"
+                            << ""
+                            << "dialog";
+    QTest::newRow("Ctrl+O while updating") << true << true << "Ctrl+O"
+                                           << ""
+                                           << "";
+}
+
+void tst_Window::keyboard()
+{
+    QFETCH(bool, hasFile);
+    QFETCH(bool, updating);
+    QFETCH(QString, keys);
+    QFETCH(QString, focused);
+    QFETCH(QString, outcome);
+
+    if (hasFile)
+        selectFile();
+    if (updating)
+        runUpdate(kHoldRun, eUpdateInProgress);
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    m_tool->setScript({kFoundBootloader}, {QStringLiteral("exit 0")});
+    for (const QString &key : keys.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (key == QLatin1String("Ctrl+O"))
+            QTest::keySequence(m_window, QKeySequence::Open);
+        else
+            QTest::keyClick(m_window, key == QLatin1String("Tab")       ? Qt::Key_Tab
+                                      : key == QLatin1String("Backtab") ? Qt::Key_Backtab
+                                      : key == QLatin1String("Space")   ? Qt::Key_Space
+                                      : key == QLatin1String("Enter")   ? Qt::Key_Enter
+                                                                        : Qt::Key_Return);
+    }
+
+    if (!focused.isEmpty())
+        QCOMPARE(m_window->activeFocusItem(), m_items.value(focused));
+    QObject *dialog = fileDialog(false);
+    QCOMPARE(dialog && dialog->property("visible").toBool(), outcome == QLatin1String("dialog"));
+    if (outcome == QLatin1String("update"))
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_app->status()), int(eUpdateSucceeded), kRunTimeoutMs);
+    else if (!updating)
+        QCOMPARE(m_tool->calls(), QList<QStringList>());
+    if (dialog && outcome == QLatin1String("dialog")) {
+        // Closing the dialog gives the keyboard back to the window, on Select File.
+        QVERIFY(QMetaObject::invokeMethod(dialog, "reject"));
+        QTRY_COMPARE(QGuiApplication::focusWindow(), m_window);
+        QCOMPARE(m_window->activeFocusItem(), m_items.value(QStringLiteral("open")));
+    }
+}
+
+// Only the focused button shows its ring, at least 2 px wide, in a colour that stands out
+// against the white and the grey face alike (contrast of 3:1 or more).
+void tst_Window::focusRing()
+{
+    const auto luminance = [](const QColor &colour) {
+        const auto linear = [](qreal c) {
+            return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+               0.0722 * linear(colour.blueF());
+    };
+    const auto contrast = [&](const QColor &a, const QColor &b) {
+        const qreal la = luminance(a), lb = luminance(b);
+        return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+    };
+    const auto ring = [this](const char *button) {
+        return m_window->findChild<QQuickItem *>(QLatin1String(button) +
+                                                 QStringLiteral("FocusRing"));
+    };
+
+    selectFile();
+    m_window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    QVERIFY(ring("open") && ring("update"));
+    QVERIFY(ring("open")->isVisible());
+    QVERIFY(!ring("update")->isVisible());
+    QTest::keyClick(m_window, Qt::Key_Tab);
+    QVERIFY(!ring("open")->isVisible());
+    QVERIFY(ring("update")->isVisible());
+
+    QObject *border = ring("update")->property("border").value<QObject *>();
+    QVERIFY(border->property("width").toReal() >= 2);
+    const QColor colour = border->property("color").value<QColor>();
+    QVERIFY2(contrast(colour, kWhite) >= 3, qPrintable(colour.name()));
+    QVERIFY2(contrast(colour, kGrey) >= 3, qPrintable(colour.name()));
+    // Inside the edge: the button keeps its size and place.
+    QCOMPARE(ring("update")->mapRectToItem(m_items.value(QStringLiteral("update")),
+                                           ring("update")->boundingRect()),
+             QRectF(2, 2, 96, 46));
+}
+
+// What a screen reader reads: the buttons with their names, descriptions, states and a press
+// that works; the two texts with what they show.
+void tst_Window::screenReader_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("hasFile");
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<QString>("outcome");
+
+    QTest::newRow("Select File") << "Select File" << false << true << "dialog";
+    QTest::newRow("Update, no file") << "Update" << false << false << "";
+    QTest::newRow("Update") << "Update" << true << true << "update";
+}
+
+void tst_Window::screenReader()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, hasFile);
+    QFETCH(bool, enabled);
+    QFETCH(QString, outcome);
+
+    QAccessible::setActive(true);
+    if (hasFile)
+        selectFile();
+    QAccessibleInterface *window = QAccessible::queryAccessibleInterface(m_window);
+    QVERIFY(window);
+    QHash<QString, QAccessibleInterface *> buttons;
+    QStringList texts;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        for (int i = 0; i < node->childCount(); ++i) {
+            QAccessibleInterface *child = node->child(i);
+            if (child->role() == QAccessible::Button)
+                buttons.insert(child->text(QAccessible::Name), child);
+            else if (child->role() == QAccessible::StaticText)
+                texts << child->text(QAccessible::Name);
+            walk(child);
+        }
+    };
+    walk(window);
+    QCOMPARE(buttons.keys().size(), 2);
+    QVERIFY(texts.contains(m_items.value(QStringLiteral("message"))->property("text").toString()));
+
+    QAccessibleInterface *target = buttons.value(button);
+    QVERIFY(target);
+    QVERIFY(!target->text(QAccessible::Description).isEmpty());
+    QCOMPARE(target->state().disabled, !enabled);
+    QCOMPARE(target->state().focusable, enabled);
+    QVERIFY(target->actionInterface());
+    QVERIFY(target->actionInterface()->actionNames().contains(
+        QAccessibleActionInterface::pressAction()));
+    m_tool->setScript({kFoundBootloader}, {QStringLiteral("exit 0")});
+    target->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+
+    QObject *dialog = fileDialog(false);
+    QCOMPARE(dialog && dialog->property("visible").toBool(), outcome == QLatin1String("dialog"));
+    if (dialog)
+        QMetaObject::invokeMethod(dialog, "reject");
+    if (outcome != QLatin1String("update")) {
+        QCOMPARE(m_tool->calls(), QList<QStringList>());
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(int(m_app->status()), int(eUpdateSucceeded), kRunTimeoutMs);
+    // The status line is read as what it shows now.
+    texts.clear();
+    walk(window);
+    QVERIFY2(texts.contains(QStringLiteral("Update succeeded")), qPrintable(texts.join('|')));
+}
+
+// A file dropped onto the window is taken as the dialog would take it; anything else is not.
+void tst_Window::drop_data()
+{
+    QTest::addColumn<QStringList>("urls"); // starting with "/": in the test's folder
+    QTest::addColumn<bool>("updating");
+    QTest::addColumn<bool>("taken");
+
+    const QString local = QStringLiteral("/drop/fw #1 100% \u00e9.bin");
+    QTest::newRow("one local file") << QStringList{local} << false << true;
+    QTest::newRow("two files") << QStringList{local, "/drop/other.bin"} << false << false;
+    QTest::newRow("a folder") << QStringList{"/drop"} << false << false;
+    QTest::newRow("not a local file")
+        << QStringList{"https://example.com/fw.bin"} << false << false;
+    QTest::newRow("during an update") << QStringList{local} << true << false;
+}
+
+void tst_Window::drop()
+{
+    QFETCH(QStringList, urls);
+    QFETCH(bool, updating);
+    QFETCH(bool, taken);
+
+    selectFile();
+    if (updating)
+        runUpdate(kHoldRun, eUpdateInProgress);
+    const QString before = m_app->selectedFirmwareFile();
+    QVERIFY(QDir(m_tool->path()).mkpath(QStringLiteral("drop")));
+    QList<QUrl> dropped;
+    for (const QString &url : urls) {
+        if (!url.startsWith(QLatin1Char('/'))) {
+            dropped << QUrl(url);
+            continue;
+        }
+        dropped << QUrl::fromLocalFile(m_tool->path() + url);
+        if (url.endsWith(QLatin1String(".bin")))
+            QFile(dropped.last().toLocalFile()).open(QIODevice::WriteOnly);
+    }
+    QStringList emitted;
+    QObject receiver;
+    connect(m_app.get(), &cUpdateDialog::selectedFirmwareFileChanged, &receiver,
+            [&emitted] { emitted << QStringLiteral("file"); });
+
+    QMimeData data;
+    data.setUrls(dropped);
+    const QPoint at(210, 50);
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_window, &enter);
+    // While it hovers, the message box says it will take it.
+    QCOMPARE(m_items.value(QStringLiteral("rectMessage"))
+                 ->property("border")
+                 .value<QObject *>()
+                 ->property("width")
+                 .toInt(),
+             taken ? 2 : 0);
+    QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(m_window, &dropEvent);
+
+    if (!taken) {
+        QCOMPARE(emitted, QStringList());
+        QCOMPARE(m_app->selectedFirmwareFile(), before);
+        return;
+    }
+    QCOMPARE(emitted, QStringList{QStringLiteral("file")});
+    QCOMPARE(m_app->selectedFirmwareFile(), cLocalFilePath().fromUrl(dropped.first()));
+    QCOMPARE(m_app->selectedFirmwareFile(), m_tool->filePath("drop/fw #1 100% \u00e9.bin"));
+    QCOMPARE(m_items.value(QStringLiteral("rectMessage"))
+                 ->property("border")
+                 .value<QObject *>()
+                 ->property("width")
+                 .toInt(),
+             0);
 }
 
 int main(int argc, char *argv[])
