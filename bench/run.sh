@@ -17,7 +17,7 @@ names=("$@")
 rounds=${BENCH_ROUNDS:-10}
 jobs=${BENCH_JOBS:-2}
 
-for tool in cmake pkg-config xvfb-run umockdev-wrapper dfu-util; do
+for tool in cmake pkg-config xvfb-run dbus-run-session umockdev-wrapper dfu-util; do
     if ! command -v "$tool" >/dev/null; then
         echo "$tool is missing: run scripts/install-deps.sh" >&2
         exit 2
@@ -33,7 +33,9 @@ export LANG=C.UTF-8 LC_ALL=C.UTF-8
 runtime=$(mktemp -d)
 trap 'rm -rf "$runtime"' EXIT
 export XDG_RUNTIME_DIR=$runtime # Qt warns without one
-xvfb=(xvfb-run -a -s "-screen 0 1280x1024x24")
+# A session bus of its own, as on a desktop: with none, each start would look one up through
+# dbus-launch (dbus-x11), and the first would launch one that outlives the run.
+xvfb=(dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24")
 
 results=$build/bench-results.md
 {

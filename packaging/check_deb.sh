@@ -81,9 +81,10 @@ tool=$(readlink -f /usr/lib/orvik-updater/dfu-util-0.11/win64/dfu-util-static.ex
 exec_line=$(sed -n 's/^Exec=//p' "/$desktop")
 path=$(sed -n 's/^Path=//p' "/$desktop")
 class=$(sed -n 's/^StartupWMClass=//p' "/$desktop")
-# A temporary directory of its own keeps its single-instance key apart from other tests'.
+# A temporary directory of its own keeps its single-instance key apart from other tests', and a
+# session bus of its own keeps D-Bus from launching one for the display that outlives the check.
 mkdir "$work/tmp"
-TMPDIR=$work/tmp xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+TMPDIR=$work/tmp dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     cd "$1" || exit 1
     $2 >/dev/null 2>&1 &
     pid=$!

@@ -14,6 +14,9 @@ packages=(
     dfu-util
     umockdev libumockdev-dev libusb-1.0-0-dev
     xvfb xauth xdotool imagemagick libxcb1-dev libxcb-damage0-dev tesseract-ocr
+    # dbus-run-session for the suites under X; dbus-x11 and at-spi2-core because every desktop
+    # has them, so that the tests are proven on such a machine
+    dbus-daemon dbus-x11 at-spi2-core
     desktop-file-utils appstream dpkg-dev file
     binutils-mingw-w64-x86-64
     clang libclang-rt-14-dev valgrind
