@@ -41,7 +41,10 @@ int refuseSecondInstance(QSharedMemory &guard, int &argc, char **argv)
 
 int runUpdater(int &argc, char **argv)
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Always on with Qt 6.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#endif
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
     QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater"));
     QGuiApplication app(argc, argv);

@@ -1,6 +1,7 @@
 #include "cLocalFilePath.h"
 
 #include <QFileInfo>
+#include <QStandardPaths>
 
 cLocalFilePath::cLocalFilePath(QObject *parent) : QObject(parent) {}
 
@@ -21,5 +22,8 @@ QString cLocalFilePath::fromDrop(const QList<QUrl> &urls) const
 
 QUrl cLocalFilePath::folderOf(const QString &path) const
 {
+    if (path.isEmpty())
+        return QUrl::fromLocalFile(
+            QStandardPaths::standardLocations(QStandardPaths::DocumentsLocation).value(0));
     return QUrl::fromLocalFile(QFileInfo(path).absolutePath());
 }

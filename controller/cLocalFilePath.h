@@ -21,7 +21,8 @@ public:
     // when the drop is anything else (several items, a folder, a remote URL).
     Q_INVOKABLE QString fromDrop(const QList<QUrl> &urls) const;
 
-    // The folder holding the file at "path", for the file dialog to open in.
+    // The folder holding the file at "path", for the file dialog to open in; the user's
+    // documents folder when there is no file yet.
     Q_INVOKABLE QUrl folderOf(const QString &path) const;
 };
 

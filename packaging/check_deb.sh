@@ -3,9 +3,9 @@
 # ORVIK_TEST_INSTALL_DEB=1 or CI=true, also installs it, starts the program from its desktop
 # entry under Xvfb, and purges the package again; otherwise that part is skipped (exit 77).
 #
-# Usage: check_deb.sh CPACK CPACK_CONFIG APP_ID
+# Usage: check_deb.sh CPACK CPACK_CONFIG APP_ID [QT_MAJOR]
 set -euo pipefail
-cpack=$1 config=$2 app_id=$3
+cpack=$1 config=$2 app_id=$3 qt_major=${4:-5}
 work=$(mktemp -d)
 installed=""
 cleanup() {
@@ -32,10 +32,18 @@ echo "Built $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/[[:space:]]//g')
-for package in dfu-util libqt5core5a libqt5gui5 libqt5widgets5 libqt5qml5 libqt5quick5 \
-    libqt5serialport5 qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs \
-    qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qtquick-privatewidgets \
-    qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings; do
+if [ "$qt_major" = 6 ]; then
+    runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6qml6 libqt6quick6 libqt6serialport6
+        qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-dialogs
+        qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtquick-layouts
+        qml6-module-qtquick-controls qml6-module-qt-labs-folderlistmodel)
+else
+    runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5qml5 libqt5quick5 libqt5serialport5
+        qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs
+        qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qtquick-privatewidgets
+        qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings)
+fi
+for package in dfu-util "${runtime[@]}"; do
     grep -qx "$package" <<<"$names" || fail "Depends lacks $package"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = orvik-updater ] || fail "package name"

@@ -22,7 +22,7 @@ Rectangle {
     Accessible.focusable: true
     Accessible.onPressAction: if (enabled) button.clicked()
 
-    Keys.onPressed: {
+    Keys.onPressed: function (event) {
         if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
             event.accepted = true
             if (!event.isAutoRepeat)

@@ -20,7 +20,7 @@ Window {
     // device without a program that starts.
     property bool askingToQuit: false
     property bool quitConfirmed: false
-    onClosing: {
+    onClosing: function (close) {
         if (updating && !quitConfirmed) {
             close.accepted = false
             askingToQuit = true
@@ -133,8 +133,10 @@ Window {
             anchors.fill: parent
             enabled: !root.updating
             keys: ["text/uri-list"]
-            onEntered: drag.accepted = _LocalFilePath.fromDrop(drag.urls) != ""
-            onDropped: {
+            onEntered: function (drag) {
+                drag.accepted = _LocalFilePath.fromDrop(drag.urls) != ""
+            }
+            onDropped: function (drop) {
                 const path = _LocalFilePath.fromDrop(drop.urls)
                 if (path != "") {
                     _App.setSelectedFirmwareFile(path)

@@ -10,6 +10,12 @@ packages=(
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs
     qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qtquick-privatewidgets
     qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings
+    # the same program and tests against Qt 6 (cmake -DORVIK_QT_MAJOR=6)
+    qt6-base-dev qt6-declarative-dev qt6-serialport-dev
+    qt6-base-private-dev qt6-declarative-private-dev
+    qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-dialogs
+    qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtquick-layouts
+    qml6-module-qtquick-controls qml6-module-qt-labs-folderlistmodel
     fonts-liberation
     dfu-util
     umockdev libumockdev-dev libusb-1.0-0-dev

@@ -132,9 +132,8 @@ private:
         Killed
     };
 
-    QProcess *launch(const QString &program, const QStringList &arguments = {},
-                     const QString &importPath = QString());
-    QString brokenImportPath() const;
+    QProcess *launch(const QString &program, const QStringList &arguments = {});
+    QString brokenProgram() const;
     void closeNormally(QProcess *process, const QString &window);
 
     cChildProcess m_xvfb;
@@ -210,32 +209,34 @@ void tst_Startup::cleanup()
     m_work.reset();
 }
 
-QProcess *tst_Startup::launch(const QString &program, const QStringList &arguments,
-                              const QString &importPath)
+QProcess *tst_Startup::launch(const QString &program, const QStringList &arguments)
 {
     auto *process = new cChildProcess;
     m_started.append(process);
-    if (!importPath.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QML2_IMPORT_PATH"), importPath);
-        process->setProcessEnvironment(environment);
-    }
     process->setWorkingDirectory(m_work->path());
     process->start(program, arguments);
     return process;
 }
 
-// An import directory searched before the installed modules, whose QtQuick.Window names
-// a plugin that does not exist: main.qml then cannot be created.
-QString tst_Startup::brokenImportPath() const
+// A copy of the program with a QtQuick.Window beside it whose Window is no QML at all: the
+// program's own folder is searched for modules first, so main.qml cannot be created. Qt 5
+// looks for the module in a folder named with its major version, Qt 6 in one without.
+QString tst_Startup::brokenProgram() const
 {
-    const QString dir = m_work->filePath(QStringLiteral("imports"));
-    QDir().mkpath(dir + "/QtQuick/Window.2");
-    QFile qmldir(dir + "/QtQuick/Window.2/qmldir");
-    if (!qmldir.open(QIODevice::WriteOnly))
+    const QString dir = m_work->filePath(QStringLiteral("broken"));
+    const QString program = dir + QStringLiteral("/orvik-updater");
+    if (!QDir().mkpath(dir) || !QFile::copy(QStringLiteral(ORVIK_UPDATER_PATH), program))
         return QString();
-    qmldir.write("module QtQuick.Window\nplugin orviknosuchplugin\n");
-    return dir;
+    for (const QString &module : {dir + "/QtQuick/Window.2", dir + "/QtQuick/Window"}) {
+        QFile qmldir(module + "/qmldir");
+        QFile window(module + "/OrvikBrokenWindow.qml");
+        if (!QDir().mkpath(module) || !qmldir.open(QIODevice::WriteOnly) ||
+            !window.open(QIODevice::WriteOnly))
+            return QString();
+        qmldir.write("module QtQuick.Window\nWindow 2.0 OrvikBrokenWindow.qml\n");
+        window.write("this is no QML\n");
+    }
+    return program;
 }
 
 void tst_Startup::closeNormally(QProcess *process, const QString &window)
@@ -396,8 +397,8 @@ void tst_Startup::startsAfterPreviousEnded()
 {
     QFETCH(int, previousEnd);
 
-    QProcess *previous = launch(ORVIK_UPDATER_PATH, {},
-                                previousEnd == WindowFailed ? brokenImportPath() : QString());
+    QProcess *previous =
+        launch(previousEnd == WindowFailed ? brokenProgram() : QStringLiteral(ORVIK_UPDATER_PATH));
     QVERIFY(previous->waitForStarted(kWaitMs));
     if (previousEnd == WindowFailed) {
         QVERIFY(finished(previous));
@@ -429,16 +430,16 @@ void tst_Startup::startsAfterPreviousEnded()
 
 void tst_Startup::windowThatFailsToLoadEndsWithMinusOne()
 {
-    const QString importPath = brokenImportPath();
-    QVERIFY(!importPath.isEmpty());
-    QProcess *updater = launch(ORVIK_UPDATER_PATH, {}, importPath);
+    const QString program = brokenProgram();
+    QVERIFY(!program.isEmpty());
+    QProcess *updater = launch(program);
     QVERIFY(updater->waitForStarted(kWaitMs));
     QVERIFY(finished(updater));
 
     QCOMPARE(updater->exitStatus(), QProcess::NormalExit);
     QCOMPARE(updater->exitCode(), 255); // -1, as the system reports an exit status
     QCOMPARE(updater->readAllStandardOutput(), kBothLines);
-    QVERIFY(updater->readAllStandardError().contains("orviknosuchplugin"));
+    QVERIFY(updater->readAllStandardError().contains("failed to load component"));
     QCOMPARE(guardAttachments(), -1);
 }
 

@@ -32,6 +32,16 @@ void compareMethods(const QMetaObject &meta, const QList<cMethod> &expected)
     QCOMPARE(meta.constructorCount(), 0);
 }
 
+// The type of the controller's "status", looked up by its name.
+QMetaType stateType()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QMetaType::fromName("eUpdateState");
+#else
+    return QMetaType(QMetaType::type("eUpdateState"));
+#endif
+}
+
 // The controller's signals, each with what a binding would read at that moment.
 struct cControllerLog
 {
@@ -110,11 +120,11 @@ void tst_UpdateDialog::controllerInterface()
 
     // Known to the meta-type system by name only: a 4-byte enumeration without
     // a meta-object, so QML sees a number it can compare with 0 to 3.
-    const int type = QMetaType::type("eUpdateState");
-    QCOMPARE(meta.property(meta.propertyOffset()).userType(), type);
-    QVERIFY(QMetaType::typeFlags(type) & QMetaType::IsEnumeration);
-    QCOMPARE(QMetaType::sizeOf(type), 4);
-    QVERIFY(!QMetaType::metaObjectForType(type));
+    const QMetaType type = stateType();
+    QCOMPARE(meta.property(meta.propertyOffset()).userType(), type.id());
+    QVERIFY(type.flags() & QMetaType::IsEnumeration);
+    QCOMPARE(type.sizeOf(), 4);
+    QVERIFY(!type.metaObject());
 }
 
 void tst_UpdateDialog::updateObjectInterface()
@@ -135,7 +145,7 @@ void tst_UpdateDialog::initialValues()
 {
     cUpdateDialog dialog(nullptr);
     QCOMPARE(dialog.property("status").toInt(), 0);
-    QCOMPARE(dialog.property("status").userType(), QMetaType::type("eUpdateState"));
+    QCOMPARE(dialog.property("status").userType(), stateType().id());
     const QString file = dialog.property("selectedFirmwareFile").toString();
     QVERIFY(file.isEmpty() && !file.isNull());
     QVERIFY(dialog.property("statusInfo").toString().isEmpty());

@@ -201,9 +201,9 @@ void cFirmwareUpdate::startFlashing(quint16 productId)
         return;
     }
 
-    connect(m_process, SIGNAL(finished(int, QProcess::ExitStatus)), this,
-            SLOT(ProcessFinished(int, QProcess::ExitStatus)));
-    connect(m_process, SIGNAL(readyReadStandardOutput()), this, SLOT(ProcessOutput()));
+    connect(m_process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            &cFirmwareUpdate::ProcessFinished);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &cFirmwareUpdate::ProcessOutput);
     // The start itself can still fail (a tool that cannot be executed); that is
     // reported later, and never followed by finished().
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -269,13 +269,18 @@ void cFirmwareUpdate::writeUpdateLog()
         }
     }
     QTextStream stream(&log);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) && defined(Q_OS_WIN)
+    // Qt 6 would write UTF-8 whatever the locale; the log keeps the encoding the Qt 5 build
+    // writes, the system's ANSI code page, which older Windows tools take a plain text for.
+    stream.setEncoding(QStringConverter::System);
+#endif
     stream << kLogRule << '\n' << "Output:" << '\n';
     // In slices: written at once, the stream would copy and encode the whole output in one
     // go, several times its size for a long run. The stream's encoder carries a surrogate
     // pair split between two slices.
     const int slice = 1 << 20;
     for (int at = 0; at < m_outputLog.size(); at += slice)
-        stream << m_outputLog.midRef(at, slice);
+        stream << QStringView(m_outputLog).mid(at, slice);
     stream << '\n'
            << kLogRule << '\n'
            << "Error:" << '\n'

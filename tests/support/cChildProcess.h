@@ -8,10 +8,12 @@
 class cChildProcess : public QProcess
 {
 public:
-    using QProcess::QProcess;
+    explicit cChildProcess(QObject *parent = nullptr);
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 protected:
     void setupChildProcess() override;
+#endif
 };
 
 #endif // CCHILDPROCESS_H

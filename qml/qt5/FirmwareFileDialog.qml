@@ -1,7 +1,7 @@
 import QtQuick 2.12
 import QtQuick.Dialogs 1.3
 
-// The file dialog, made only when it is first needed: it costs a good part of the
+// The file dialog (Qt 5), made only when it is first needed: it costs a good part of the
 // window's start. An item, so that a Loader can hold it.
 Item {
     id: dialogItem
@@ -22,7 +22,7 @@ Item {
         selectMultiple: false
         nameFilters: ["Firmware files (*.bin)"]
         // Where the last image came from; the documents folder before there was one.
-        folder: dialogItem.image != "" ? _LocalFilePath.folderOf(dialogItem.image) : shortcuts.documents
+        folder: _LocalFilePath.folderOf(dialogItem.image)
         onAccepted: _App.setSelectedFirmwareFile(_LocalFilePath.fromUrl(fileUrl))
         onVisibleChanged: if (!visible) dialogItem.closed()
     }
