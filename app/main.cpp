@@ -1,4 +1,5 @@
 #include "cAccessibleButton.h"
+#include "cDevicePresence.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "eUpdateState.h"
@@ -10,11 +11,13 @@
 #include <QMetaType>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickWindow>
 #include <QSharedMemory>
 #include <QUrl>
 #include <QtDebug>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 void writeLine(const char *line)
@@ -39,6 +42,25 @@ int refuseSecondInstance(QSharedMemory &guard, int &argc, char **argv)
     return 0;
 }
 
+// Watching for the device lists ports and may run the flashing tool: not before the window
+// is on the screen.
+void startAfterFirstFrame(const QQmlApplicationEngine &engine, cDevicePresence &presence)
+{
+    const QList<QObject *> roots = engine.rootObjects();
+    auto *window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
+    if (!window)
+        return;
+    auto firstFrame = std::make_shared<QMetaObject::Connection>();
+    // Queued: the frame may be swapped on the render thread.
+    *firstFrame = QObject::connect(
+        window, &QQuickWindow::frameSwapped, &presence,
+        [&presence, firstFrame] {
+            QObject::disconnect(*firstFrame);
+            presence.start();
+        },
+        Qt::QueuedConnection);
+}
+
 int runUpdater(int &argc, char **argv)
 {
 #if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
@@ -55,10 +77,12 @@ int runUpdater(int &argc, char **argv)
     int exitCode = 0;
     {
         cLocalFilePath localFilePath;
+        cDevicePresence presence;
         QQmlApplicationEngine engine;
         cAccessibleButton::install(engine);
         engine.rootContext()->setContextProperty(QStringLiteral("_App"), controller);
         engine.rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"), &localFilePath);
+        engine.rootContext()->setContextProperty(QStringLiteral("_Presence"), &presence);
         {
             const QUrl url(QStringLiteral("qrc:/main.qml"));
             QObject::connect(
@@ -69,6 +93,7 @@ int runUpdater(int &argc, char **argv)
                 },
                 Qt::QueuedConnection);
             engine.load(url);
+            startAfterFirstFrame(engine, presence);
 
             exitCode = app.exec();
 

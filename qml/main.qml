@@ -14,6 +14,8 @@ Window {
     readonly property int updateStatus: _App ? _App.status : 0
     readonly property string firmwareFile: _App ? _App.selectedFirmwareFile : ""
     readonly property string statusText: _App ? _App.statusInfo : ""
+    // Whether an Orvik is there, until the first attempt has a text of its own.
+    readonly property string presenceText: _Presence ? _Presence.text : ""
     readonly property bool updating: updateStatus == 1
 
     // While the Orvik is being updated, a close asks first: quitting could leave the
@@ -103,7 +105,11 @@ Window {
                 text: "Update"
                 description: "Write the selected firmware image into the Orvik"
                 enabled: !root.updating && root.firmwareFile != ""
-                onClicked: _App.startUpdate()
+                // From here on the attempt speaks for the device.
+                onClicked: {
+                    _Presence.stop()
+                    _App.startUpdate()
+                }
             }
         }
 
@@ -121,7 +127,7 @@ Window {
             color: "white"
             horizontalAlignment: Text.AlignHCenter
             verticalAlignment: Text.AlignVCenter
-            text: root.statusText
+            text: root.statusText != "" ? root.statusText : root.presenceText
             Accessible.role: Accessible.StaticText
             Accessible.name: text
         }

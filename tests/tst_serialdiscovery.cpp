@@ -1,6 +1,7 @@
 #include "cFakeSerialPorts.h"
 
 #include "cExpected.h"
+#include "cDevicePresence.h"
 #include "cFakeTool.h"
 #include "cFirmwareUpdate.h"
 #include "cStdoutCapture.h"
@@ -8,6 +9,9 @@
 #include <QSerialPortInfo>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <memory>
+#include <unistd.h>
 
 namespace {
 const QString kOpened = QStringLiteral("Succeeded opening port");
@@ -78,6 +82,9 @@ private slots:
     void noPortUsed_data();
     void noPortUsed();
     void toolMissing();
+    void presence_data();
+    void presence();
+    void presenceFollowsPorts();
 
 private:
     static void verifyUntouched(const cFakeSerialPorts &ports, int index);
@@ -229,6 +236,95 @@ void tst_SerialDiscovery::toolMissing()
     QCOMPARE(attempt.printed, kToolMissing.toUtf8() + '\n');
     QCOMPARE(attempt.statuses, QStringList{kToolMissing});
     verifyUntouched(ports, 0);
+}
+
+// The presence line before an attempt: ports are looked at, never opened; the tool lists the
+// bootloader only while no port of the Orvik is there.
+void tst_SerialDiscovery::presence_data()
+{
+    QTest::addColumn<QVector<PortEntry>>("entries");
+    QTest::addColumn<bool>("denied"); // this user may not read and write the first port
+    QTest::addColumn<bool>("tool");
+    QTest::addColumn<QStringList>("listing");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("listings");
+
+    const QStringList bootloader{QStringLiteral("out Found DFU: [0483:df11] ver=2200\\n")};
+    const QStringList nothing{QStringLiteral("out dfu-util 0.11\\n\\n")};
+    QTest::newRow("port of the Orvik") << QVector<PortEntry>{port(0x5740, kUsbSerial)} << false
+                                       << true << bootloader << "Orvik connected" << 0;
+    QTest::newRow("port, access denied") << QVector<PortEntry>{port(0xA44B, kOrvik)} << true << true
+                                         << bootloader << "Orvik found, but access is denied" << 0;
+    QTest::newRow("other port, bootloader listed")
+        << QVector<PortEntry>{port(0x5741, kUsbSerial)} << false << true << bootloader
+        << "Orvik connected in its bootloader" << 1;
+    QTest::newRow("nothing listed")
+        << QVector<PortEntry>{} << false << true << nothing << "No Orvik connected" << 1;
+    QTest::newRow("listing hangs") << QVector<PortEntry>{} << false << true
+                                   << bootloader + QStringList{"hang"} << "No Orvik connected" << 1;
+    QTest::newRow("no tool") << QVector<PortEntry>{} << false << false << QStringList()
+                             << "No Orvik connected" << 0;
+}
+
+void tst_SerialDiscovery::presence()
+{
+    QFETCH(QVector<PortEntry>, entries);
+    QFETCH(bool, denied);
+    QFETCH(bool, tool);
+    QFETCH(QStringList, listing);
+    QFETCH(QString, text);
+    QFETCH(int, listings);
+
+    cFakeSerialPorts ports(entries);
+    cFakeTool fake(tool ? cFakeTool::Placement::Executable : cFakeTool::Placement::Missing);
+    QVERIFY(fake.isValid());
+    fake.setScript(listing, {});
+    // access() asks for the real user; root may do anything, so it poses as nobody.
+    const bool root = ::getuid() == 0;
+    if (denied) {
+        QVERIFY(QFile::setPermissions(ports.nodeFile(0), QFileDevice::Permissions()));
+        if (root)
+            QCOMPARE(::setresuid(65534, uid_t(-1), uid_t(-1)), 0);
+    }
+    cDevicePresence presence;
+    presence.start();
+    const bool shown = QTest::qWaitFor([&] { return presence.text() == text; }, 15000);
+    if (denied && root)
+        QCOMPARE(::setresuid(0, uid_t(-1), uid_t(-1)), 0);
+    QVERIFY2(shown, qPrintable(presence.text()));
+    QCOMPARE(fake.calls().size(), listings);
+    for (int i = 0; i < entries.size(); ++i)
+        verifyUntouched(ports, i);
+
+    // The attempt takes over: the line empties and nothing more is looked at.
+    presence.stop();
+    QCOMPARE(presence.text(), QString());
+    presence.refresh();
+    QCOMPARE(fake.calls().size(), listings);
+}
+
+// A port plugged in and pulled again while the window is open.
+void tst_SerialDiscovery::presenceFollowsPorts()
+{
+    cFakeTool tool;
+    QVERIFY(tool.isValid());
+    tool.setScript({QStringLiteral("out dfu-util 0.11\\n\\n")}, {});
+    auto ports = std::make_unique<cFakeSerialPorts>(QVector<PortEntry>{});
+    cDevicePresence presence;
+    presence.start();
+    QTRY_COMPARE(presence.text(), QStringLiteral("No Orvik connected"));
+
+    // One testbed at a time: the old one takes the fake device tree with it.
+    ports.reset();
+    ports = std::make_unique<cFakeSerialPorts>(QVector<PortEntry>{port(0x5740, kOrvik)});
+    QTRY_COMPARE(presence.text(), QStringLiteral("Orvik connected"));
+    const int listings = tool.calls().size();
+    QTest::qWait(3500); // a listing would be due by now
+    QCOMPARE(tool.calls().size(), listings);
+
+    ports.reset();
+    ports = std::make_unique<cFakeSerialPorts>(QVector<PortEntry>{});
+    QTRY_COMPARE(presence.text(), QStringLiteral("No Orvik connected"));
 }
 
 QTEST_GUILESS_MAIN(tst_SerialDiscovery)

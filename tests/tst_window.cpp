@@ -1,4 +1,5 @@
 #include "cAccessibleButton.h"
+#include "cDevicePresence.h"
 #include "cExpected.h"
 #include "cFakeTool.h"
 #include "cLocalFilePath.h"
@@ -104,6 +105,7 @@ private slots:
     void screenReader();
     void drop_data();
     void drop();
+    void presenceGivesWay();
 
 private:
     void selectFile() { m_app->setSelectedFirmwareFile(firmwarePath()); }
@@ -120,6 +122,7 @@ private:
     std::unique_ptr<cFakeTool> m_tool;
     std::unique_ptr<cUpdateDialog> m_app;
     std::unique_ptr<cLocalFilePath> m_localFilePath;
+    std::unique_ptr<cDevicePresence> m_presence;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
     QHash<QString, QQuickItem *> m_items;
@@ -136,6 +139,7 @@ void tst_Window::init()
     // Loaded the way the program does it.
     m_app = std::make_unique<cUpdateDialog>(nullptr);
     m_localFilePath = std::make_unique<cLocalFilePath>();
+    m_presence = std::make_unique<cDevicePresence>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     cAccessibleButton::install(*m_engine);
     connect(m_engine.get(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
@@ -145,6 +149,7 @@ void tst_Window::init()
     m_engine->rootContext()->setContextProperty(QStringLiteral("_App"), m_app.get());
     m_engine->rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"),
                                                 m_localFilePath.get());
+    m_engine->rootContext()->setContextProperty(QStringLiteral("_Presence"), m_presence.get());
     QSignalSpy created(m_engine.get(), &QQmlApplicationEngine::objectCreated);
     m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
     QCOMPARE(created.count(), 1);
@@ -178,6 +183,7 @@ void tst_Window::cleanup()
         QTRY_COMPARE(m_engine->incubationController()->incubatingObjectCount(), 0);
     m_engine.reset();
     m_localFilePath.reset();
+    m_presence.reset();
     m_app.reset();
     m_window = nullptr;
     m_items.clear();
@@ -912,6 +918,27 @@ void tst_Window::drop()
                  ->property("width")
                  .toInt(),
              0);
+}
+
+// Before the first attempt the status line says whether an Orvik is there; from the attempt
+// on it shows the attempt's texts, also after a new file is chosen.
+void tst_Window::presenceGivesWay()
+{
+    QQuickItem *statusLine = m_items.value(QStringLiteral("statusInfo"));
+    m_tool->setScript({kNothingFound}, {});
+    m_presence->start();
+    QTRY_COMPARE(statusLine->property("text").toString(), QStringLiteral("No Orvik connected"));
+
+    selectFile();
+    QCOMPARE(statusLine->property("text").toString(), QStringLiteral("No Orvik connected"));
+    click(m_items.value(QStringLiteral("update")));
+    QCOMPARE(int(m_app->status()), int(eUpdateFailed));
+    QCOMPARE(statusLine->property("text").toString(), kNoDevice);
+    QCOMPARE(m_presence->text(), QString());
+    selectFile();
+    QCOMPARE(statusLine->property("text").toString(), kNoDevice);
+    // The watcher's one listing, then the attempt's.
+    QCOMPARE(m_tool->calls(), (QList<QStringList>{{"-l"}, {"-l"}}));
 }
 
 int main(int argc, char *argv[])

@@ -1,6 +1,7 @@
 #include "cFirmwareUpdate.h"
 
 #include "cFirmwareImage.h"
+#include "cOrvikPort.h"
 #include "cToolOutput.h"
 #include "cToolProcess.h"
 
@@ -15,14 +16,6 @@
 #include <cstdio>
 
 namespace {
-// Resolved against the working directory, not the program's folder.
-const QString kToolPath = QStringLiteral("./dfu-util-0.11/win64/dfu-util-static.exe");
-
-constexpr quint16 kVendorId = 0x0483;
-constexpr quint16 kProductIds[] = {0x5740, 0xA44B};
-const QString kDescriptions[] = {QStringLiteral("USB Serial Device"),
-                                 QStringLiteral("Mireltone Audio - Orvik")};
-
 // Restarts the device into its DFU bootloader; nothing comes back.
 constexpr char kUpdateModeCommand[8] = {'\xA5', '\xA5', '\x00', '\x0E',
                                         '\x00', '\x00', '\x00', '\x00'};
@@ -72,16 +65,6 @@ QString openFailureText(QSerialPort::SerialPortError error)
     }
 }
 
-bool matchesDevice(const QSerialPortInfo &info)
-{
-    if (info.vendorIdentifier() != kVendorId)
-        return false;
-    const QString description = info.description();
-    if (description != kDescriptions[0] && description != kDescriptions[1])
-        return false;
-    const quint16 productId = info.productIdentifier();
-    return productId == kProductIds[0] || productId == kProductIds[1];
-}
 } // namespace
 
 cFirmwareUpdate::cFirmwareUpdate(QString FirmwareFile, QObject *parent)
@@ -95,7 +78,7 @@ bool cFirmwareUpdate::BeginUpdate()
 {
     m_outputLog = QString();
 
-    if (!QFile::exists(kToolPath)) {
+    if (!QFile::exists(cToolProcess::toolPath())) {
         writeLine(kTextToolMissing.toLatin1());
         setStatus(kTextToolMissing);
         return false;
@@ -119,7 +102,7 @@ bool cFirmwareUpdate::BeginUpdate()
     quint16 productId = 0;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
-        if (!matchesDevice(info))
+        if (!cOrvikPort::matches(info))
             continue;
         productId = info.productIdentifier();
         port.setPortName(info.portName());
@@ -159,7 +142,7 @@ bool cFirmwareUpdate::BeginUpdate()
 
 bool cFirmwareUpdate::probeBootloader()
 {
-    m_process->start(kToolPath, {QStringLiteral("-l")}, QIODevice::ReadWrite);
+    m_process->start(cToolProcess::toolPath(), {QStringLiteral("-l")}, QIODevice::ReadWrite);
     if (!m_process->waitForFinished(kProbeWaitMs)) {
         // No answer in time: try the flashing run all the same. A listing that is
         // still going must end first, or the flashing run could not start on this
@@ -190,7 +173,7 @@ void cFirmwareUpdate::startFlashing(quint16 productId)
     // must never pass for the result of the flashing run.
     bool launched = false;
     if (m_process->state() == QProcess::NotRunning) {
-        m_process->start(kToolPath, arguments, QIODevice::ReadWrite);
+        m_process->start(cToolProcess::toolPath(), arguments, QIODevice::ReadWrite);
         launched = m_process->state() != QProcess::NotRunning;
     }
     if (!launched) {

@@ -17,6 +17,11 @@ void detachFromUpdater()
 } // namespace
 #endif
 
+QString cToolProcess::toolPath()
+{
+    return QStringLiteral("./dfu-util-0.11/win64/dfu-util-static.exe");
+}
+
 cToolProcess::cToolProcess(QObject *parent) : QProcess(parent)
 {
 #if defined(Q_OS_UNIX) && QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)

@@ -15,6 +15,9 @@ class cToolProcess : public QProcess
 public:
     explicit cToolProcess(QObject *parent = nullptr);
 
+    // Where the tool is, resolved against the working directory, not the program's folder.
+    static QString toolPath();
+
 #if defined(Q_OS_UNIX) && QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 protected:
     void setupChildProcess() override;

@@ -129,6 +129,15 @@ QStringList cFakeSerialPorts::names() const
     return result;
 }
 
+QString cFakeSerialPorts::nodeFile(int index) const
+{
+    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
+    const QString path =
+        QString::fromUtf8(root) + QStringLiteral("/dev/") + m_ports[size_t(index)]->name;
+    g_free(root);
+    return path;
+}
+
 WriteSeen cFakeSerialPorts::seen(int index) const
 {
     const Port &fake = *m_ports[size_t(index)];

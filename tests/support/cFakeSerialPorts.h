@@ -52,6 +52,8 @@ public:
     ~cFakeSerialPorts();
 
     QStringList names() const;
+    // The file behind the port's node, as the testbed keeps it.
+    QString nodeFile(int index) const;
     WriteSeen seen(int index) const;
     // The bytes at the other end of the pty; waits for at least "expected" of them.
     QByteArray received(int index, int expected) const;

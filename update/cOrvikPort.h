@@ -1,0 +1,14 @@
+#ifndef CORVIKPORT_H
+#define CORVIKPORT_H
+
+class QSerialPortInfo;
+
+// Which serial ports are the Orvik's in its running mode. The update and the presence line
+// ask the same question, so it is answered in one place.
+class cOrvikPort
+{
+public:
+    static bool matches(const QSerialPortInfo &info);
+};
+
+#endif // CORVIKPORT_H
