@@ -198,6 +198,7 @@ private:
     QString startWithImage(const QByteArray &image);
     void selectThroughDialog(const QString &firmware);
     void pressUpdate();
+    void startHeldUpdate(const QByteArray &image);
     void releaseRun();
     void closeAndExpectExit();
     void removeLeftoverGuard();
@@ -543,6 +544,14 @@ void tst_Gui::pressUpdate()
     QVERIFY2(eventually([&] { return QFile::exists(started); }), "the flashing run did not start");
 }
 
+// The program started, the image chosen through the dialog, Update pressed, the run held.
+void tst_Gui::startHeldUpdate(const QByteArray &image)
+{
+    selectThroughDialog(startWithImage(image));
+    if (!QTest::currentTestFailed())
+        pressUpdate();
+}
+
 void tst_Gui::releaseRun()
 {
     QFile go(m_root->filePath(QStringLiteral("hold/go")));
@@ -671,10 +680,7 @@ void tst_Gui::quitQuestion()
     QVERIFY(device.emulator.isValid());
     device.emulator.startInBootloader();
     const QByteArray image = randomImage(kImageSize);
-    selectThroughDialog(startWithImage(image));
-    if (QTest::currentTestFailed())
-        return;
-    pressUpdate();
+    startHeldUpdate(image);
     if (QTest::currentTestFailed())
         return;
 
@@ -721,10 +727,7 @@ void tst_Gui::killedMidRun()
     device.emulator.setFault(QStringLiteral("slow-erase"));
     device.emulator.setFlash(QByteArray(cOrvikEmulator::kFlashSize, '\x5a'));
     const QByteArray image = randomImage(kImageSize);
-    selectThroughDialog(startWithImage(image));
-    if (QTest::currentTestFailed())
-        return;
-    pressUpdate();
+    startHeldUpdate(image);
     if (QTest::currentTestFailed())
         return;
 
