@@ -1,5 +1,7 @@
 #include "cAccessibleButton.h"
 
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QQuickItem>
 #include <QtQuick/private/qaccessiblequickitem_p.h>
 
@@ -29,11 +31,12 @@ public:
     }
 };
 
-void cAccessibleButton::install()
+void cAccessibleButton::install(QQmlEngine &engine)
 {
-    // Qt asks every factory about an object's own class before its base classes, and Qt
-    // Quick's factory answers only for base classes (QQuickItem): this one comes first
-    // whichever was installed first, so Qt Quick need not be imported beforehand (that
-    // import, a component compiled for it, cost ~5 ms of the first frame).
+    // The factory installed last is asked first. Qt Quick installs its own when the QtQuick
+    // module is first imported, so that import comes first; the buttons do not exist yet, so
+    // none can have an interface made by the other factory.
+    QQmlComponent imports(&engine);
+    imports.setData("import QtQuick 2.12\nQtObject {}\n", QUrl());
     QAccessible::installFactory(&cInterface::factory);
 }

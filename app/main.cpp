@@ -53,7 +53,7 @@ int runUpdater(int &argc, char **argv)
     {
         cLocalFilePath localFilePath;
         QQmlApplicationEngine engine;
-        cAccessibleButton::install();
+        cAccessibleButton::install(engine);
         engine.rootContext()->setContextProperty(QStringLiteral("_App"), controller);
         engine.rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"), &localFilePath);
         {

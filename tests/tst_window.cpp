@@ -129,7 +129,7 @@ void tst_Window::init()
     m_app = std::make_unique<cUpdateDialog>(nullptr);
     m_localFilePath = std::make_unique<cLocalFilePath>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
-    cAccessibleButton::install();
+    cAccessibleButton::install(*m_engine);
     connect(m_engine.get(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
         for (const QQmlError &warning : warnings)
             m_qmlWarnings << warning.toString();
