@@ -1,5 +1,6 @@
 // The least a Qt Quick program of the updater's kind does to show a window:
-// the same application attributes, an empty compiled-in window of the same size.
+// the same application attributes, an empty compiled-in window of the same size,
+// or another window given in ORVIK_FLOOR_QML.
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -12,7 +13,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Orvik Bench Floor"));
     QGuiApplication app(argc, argv);
     QQmlApplicationEngine engine;
-    // ORVIK_FLOOR_QML loads another file instead, to find out what an addition costs.
+    // The updater's own window with stand-ins, the benchmark's baseline, or a variant of it.
     const QString other = qEnvironmentVariable("ORVIK_FLOOR_QML");
     engine.load(other.isEmpty() ? QUrl(QStringLiteral("qrc:/floor.qml"))
                                 : QUrl::fromLocalFile(other));

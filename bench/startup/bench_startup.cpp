@@ -5,10 +5,11 @@
 // top-level window when it is created, before it can be drawn. Qt creates its
 // windows with no background, so mapping alone reports no damage; the first
 // report is the first frame put on the window (glXSwapBuffers / PutImage).
-// Each program is spawned the same way, from this process, with output discarded;
-// the floor is an empty Qt Quick window of the updater's size, and the floor
-// loading parts of the updater's window tells what each part costs.
-// Usage: bench_startup [REPS [LABEL=FILE.qml ...]]   (under an X server)
+// Each program is spawned the same way, from this process, with output discarded.
+// The baseline is the floor, the least Qt Quick program started the way the updater
+// starts, loading the updater's own window with QML stand-ins for the objects the
+// program publishes: what is left is the program's own cost of showing that window.
+// Usage: bench_startup [REPS [LABEL=FILE.qml|LABEL=PROGRAM ...]]   (under an X server)
 #include "benchcommon.h"
 
 #include <xcb/damage.h>
@@ -38,7 +39,8 @@ struct Program
     std::string label;
     std::string path;
     std::string title;
-    std::string qml; // for the floor: another QML file to load (ORVIK_FLOOR_QML)
+    std::string qml;   // for the floor: another QML file to load (ORVIK_FLOOR_QML)
+    std::string cache; // XDG_CACHE_HOME: the QML disk cache, the shader caches
     std::vector<double> frameMs, rssMb, anonMb;
     int failures = 0;
 };
@@ -104,6 +106,7 @@ void runOnce(xcb_connection_t *c, uint8_t damageEvent, Program &p, bool record)
         unsetenv("ORVIK_FLOOR_QML");
     else
         setenv("ORVIK_FLOOR_QML", p.qml.c_str(), 1);
+    setenv("XDG_CACHE_HOME", p.cache.c_str(), 1);
     const double t0 = bench::nowMs();
     pid_t pid = 0;
     posix_spawn_file_actions_t quiet;
@@ -172,46 +175,59 @@ std::string readFile(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string replaced(std::string text, const std::string &from, const std::string &to)
+const char *const updaterTitle = "Orvik Firmware Updater";
+
+// QML stand-ins for the objects the updater publishes to its window, so that the floor
+// can load the window itself: the same members, doing nothing.
+const char *const standIns = R"(
+    QtObject {
+        id: _App
+        property int status: 0
+        property string selectedFirmwareFile: ""
+        property string statusInfo: ""
+        function startUpdate() {}
+        function setSelectedFirmwareFile(file) {}
+    }
+    QtObject {
+        id: _LocalFilePath
+        function fromUrl(url) { return "" }
+        function fromDrop(urls) { return "" }
+        function folderOf(path) { return "" }
+    }
+)";
+
+// A window of the updater's as the floor loads it: with the stand-ins unless the file has
+// its own. Empty when the file has no root object to hold them.
+std::string withStandIns(std::string window)
 {
-    const size_t at = text.find(from);
-    if (at != std::string::npos)
-        text.replace(at, from.size(), to);
-    return text;
+    const size_t end = window.rfind('}');
+    if (end == std::string::npos)
+        return {};
+    if (window.find("id: _App") == std::string::npos)
+        window.insert(end, standIns);
+    return window;
 }
 
-// The updater's window taken apart, each part loaded by the floor under the floor's
-// title, to tell what each part costs: the whole window with stand-ins for the
-// objects the program publishes, the window without its file dialog, and the file
-// dialog alone in the floor's window. Made from the window's source at each run;
-// empty when its shape is no longer the one expected here.
-std::vector<std::pair<std::string, std::string>> windowParts(const std::string &window,
-                                                             const std::string &floor)
+// Copies the updater's QML files into DIR, main.qml with the stand-ins, so that the
+// floor finds the components main.qml refers to beside it, as in the program's resources.
+// Returns the path of the window, or an empty string if the files are not as expected.
+std::string standInWindow(const std::string &dir)
 {
-    const std::string title = "title: qsTr(\"Orvik Firmware Updater\")";
-    const std::string import = "import QtQuick.Dialogs 1.3\n";
-    const size_t dialog = window.find("\n    FileDialog {");
-    const size_t dialogEnd = window.find("\n    }", dialog + 1);
-    if (window.find(title) == std::string::npos || window.find(import) == std::string::npos ||
-        dialog == std::string::npos || dialogEnd == std::string::npos ||
-        floor.find("import QtQuick.Window 2.12\n") == std::string::npos)
+    namespace fs = std::filesystem;
+    const fs::path source = fs::path(ORVIK_MAIN_QML).parent_path();
+    fs::create_directories(dir);
+    for (const fs::directory_entry &entry : fs::directory_iterator(source)) {
+        if (entry.path().extension() == ".qml")
+            fs::copy_file(entry.path(), fs::path(dir) / entry.path().filename(),
+                          fs::copy_options::overwrite_existing);
+    }
+    const std::string window = readFile(ORVIK_MAIN_QML);
+    const std::string standIn = withStandIns(window);
+    if (window.find(updaterTitle) == std::string::npos || standIn.empty())
         return {};
-    const std::string dialogBlock = window.substr(dialog, dialogEnd + 6 - dialog);
-    std::string whole = replaced(window, title, "title: \"Orvik Bench Floor\"");
-    whole.insert(whole.rfind('}'),
-                 "\n    QtObject {\n        id: _App\n        property int status: 0\n"
-                 "        property string selectedFirmwareFile: \"\"\n"
-                 "        property string statusInfo: \"\"\n        function startUpdate() {}\n"
-                 "        function setSelectedFirmwareFile(file) {}\n    }\n"
-                 "    QtObject {\n        id: _LocalFilePath\n"
-                 "        function fromUrl(url) { return \"\" }\n    }\n");
-    const std::string content = replaced(replaced(whole, dialogBlock, ""), import, "");
-    std::string dialogOnly =
-        replaced(floor, "import QtQuick.Window 2.12\n", "import QtQuick.Window 2.12\n" + import);
-    dialogOnly.insert(dialogOnly.rfind('}'), dialogBlock.substr(1) + "\n");
-    return {{"floor + window without file dialog", content},
-            {"floor + file dialog alone", dialogOnly},
-            {"floor + whole window, stand-in _App", whole}};
+    const std::string path = dir + "/main.qml";
+    std::ofstream(path) << standIn;
+    return path;
 }
 } // namespace
 
@@ -237,27 +253,47 @@ int main(int argc, char **argv)
     setenv("TMPDIR", tmp, 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
 
-    std::vector<Program> programs{{"floor", FLOOR_PATH, "Orvik Bench Floor"},
-                                  {"orvik-updater", ORVIK_UPDATER_PATH, "Orvik Firmware Updater"}};
-    for (const auto &part : windowParts(readFile(ORVIK_MAIN_QML), readFile(FLOOR_QML))) {
-        const std::string file =
-            std::string(tmp) + "/part" + std::to_string(programs.size()) + ".qml";
-        std::ofstream(file) << part.second;
-        programs.push_back({part.first, FLOOR_PATH, "Orvik Bench Floor", file});
+    // The baseline is the floor showing the updater's own window; the empty window is
+    // there to tell what the window costs the floor.
+    const std::string windowDir = std::string(tmp) + "/window";
+    const std::string window = standInWindow(windowDir);
+    if (window.empty()) {
+        std::fprintf(stderr, "%s is not the window expected here\n", ORVIK_MAIN_QML);
+        return 2;
     }
-    // Further arguments LABEL=FILE.qml: the floor loading that file, titled "Orvik Bench Floor".
+    std::vector<Program> programs{
+        {"floor + the updater's window, stand-ins (baseline)", FLOOR_PATH, updaterTitle, window},
+        {"orvik-updater", ORVIK_UPDATER_PATH, updaterTitle},
+        {"floor, empty window", FLOOR_PATH, "Orvik Bench Floor"}};
+    // Further arguments, to try out a change: LABEL=FILE.qml, the floor loading that file,
+    // written beside the updater's QML files with the same stand-ins; LABEL=PROGRAM, another
+    // build of the updater.
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         const size_t eq = arg.find('=');
-        if (eq != std::string::npos)
-            programs.push_back(
-                {arg.substr(0, eq), FLOOR_PATH, "Orvik Bench Floor", arg.substr(eq + 1)});
+        if (eq == std::string::npos)
+            continue;
+        const std::string label = arg.substr(0, eq), path = arg.substr(eq + 1);
+        if (std::filesystem::path(path).extension() != ".qml") {
+            programs.push_back({label, path, updaterTitle});
+            continue;
+        }
+        const std::string text = readFile(path);
+        const std::string file = windowDir + "/variant" + std::to_string(i) + ".qml";
+        std::ofstream(file) << withStandIns(text);
+        const bool titled = text.find(updaterTitle) != std::string::npos;
+        programs.push_back({label, FLOOR_PATH, titled ? updaterTitle : "Orvik Bench Floor", file});
     }
     std::fprintf(bench::report(),
                  "## Start-up: process start to first frame, VmRSS after first frame + 2 s idle\n");
     bench::printLoad("start");
+    // A cache folder for each program, filled by its first start: builds of the updater share
+    // the names of their QML disk cache files, so that each would find the other's stale and
+    // compile its QML again, and so would any other run of the updater on this machine.
+    for (size_t k = 0; k < programs.size(); ++k)
+        programs[k].cache = std::string(tmp) + "/cache" + std::to_string(k);
     for (Program &p : programs)
-        runOnce(c, ext->first_event, p, false); // warms the page cache; not counted
+        runOnce(c, ext->first_event, p, false); // warms the caches; not counted
     for (int i = 0; i < reps; ++i) {
         // Alternating order, so that a change in load falls on both alike.
         for (size_t k = 0; k < programs.size(); ++k)
@@ -265,8 +301,8 @@ int main(int argc, char **argv)
     }
     FILE *out = bench::report();
     std::fprintf(out,
-                 "\n| program | runs | first frame min (ms) | median (ms) | max (ms) | x floor "
-                 "(min / median) | VmRSS min (MiB) | median (MiB) | x floor (min / median) "
+                 "\n| program | runs | first frame min (ms) | median (ms) | max (ms) | x baseline "
+                 "(min / median) | VmRSS min (MiB) | median (MiB) | x baseline (min / median) "
                  "| of which RssAnon (MiB, median) |\n"
                  "|---|---|---|---|---|---|---|---|---|---|\n");
     const bench::Stats f0 = bench::stats(programs[0].frameMs), m0 = bench::stats(programs[0].rssMb);
