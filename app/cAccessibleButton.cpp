@@ -1,7 +1,5 @@
 #include "cAccessibleButton.h"
 
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QQuickItem>
 #include <QtQuick/private/qaccessiblequickitem_p.h>
 
@@ -31,12 +29,10 @@ public:
     }
 };
 
-void cAccessibleButton::install(QQmlEngine &engine)
+void cAccessibleButton::install()
 {
-    // The factory installed last is asked first. Qt Quick installs its own when the QtQuick
-    // module is first imported, so that import comes first; the buttons do not exist yet, so
-    // none can have an interface made by the other factory.
-    QQmlComponent imports(&engine);
-    imports.setData("import QtQuick 2.12\nQtObject {}\n", QUrl());
+    // Qt asks every factory about an object's own class before its base classes, and Qt
+    // Quick's own answers only for its base classes (QQuickItem): this one is asked first
+    // whenever it was installed, before any button exists.
     QAccessible::installFactory(&cInterface::factory);
 }

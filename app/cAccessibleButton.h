@@ -1,17 +1,15 @@
 #ifndef CACCESSIBLEBUTTON_H
 #define CACCESSIBLEBUTTON_H
 
-class QQmlEngine;
-
 // What a screen reader learns of the window's buttons (OrvikButton.qml). Qt Quick tells it
 // the role, name, description and press action of an item, but not whether the item is
 // enabled: a blind user would press the grey Update button and hear nothing happen.
 class cAccessibleButton
 {
 public:
-    // Takes over the buttons from Qt Quick's own accessibility. Call with the engine that
-    // will load the window, before it loads it.
-    static void install(QQmlEngine &engine);
+    // Takes over the buttons from Qt Quick's own accessibility. Call before the window is
+    // loaded.
+    static void install();
 
 private:
     class cInterface;

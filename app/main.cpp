@@ -79,7 +79,7 @@ int runUpdater(int &argc, char **argv)
         cLocalFilePath localFilePath;
         cDevicePresence presence;
         QQmlApplicationEngine engine;
-        cAccessibleButton::install(engine);
+        cAccessibleButton::install();
         engine.rootContext()->setContextProperty(QStringLiteral("_App"), controller);
         engine.rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"), &localFilePath);
         engine.rootContext()->setContextProperty(QStringLiteral("_Presence"), &presence);

@@ -141,7 +141,7 @@ void tst_Window::init()
     m_localFilePath = std::make_unique<cLocalFilePath>();
     m_presence = std::make_unique<cDevicePresence>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
-    cAccessibleButton::install(*m_engine);
+    cAccessibleButton::install();
     connect(m_engine.get(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
         for (const QQmlError &warning : warnings)
             m_qmlWarnings << warning.toString();

@@ -7,6 +7,7 @@
 // Usage: bench_latency [RUNS]   (under an X server; without DISPLAY the offscreen
 // platform with the software renderer)
 #include "benchcommon.h"
+#include "cDevicePresence.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 
@@ -134,9 +135,11 @@ int main(int argc, char **argv)
         shown.append({bench::nowMs(), dialog.statusInfo()});
     });
     cLocalFilePath localFilePath;
+    cDevicePresence presence; // not started: the status line shows the run's texts only
     QQmlApplicationEngine engine;
     engine.rootContext()->setContextProperty(QStringLiteral("_App"), &dialog);
     engine.rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"), &localFilePath);
+    engine.rootContext()->setContextProperty(QStringLiteral("_Presence"), &presence);
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
     auto *window = engine.rootObjects().isEmpty()
                        ? nullptr

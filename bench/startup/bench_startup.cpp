@@ -194,6 +194,17 @@ const char *const standIns = R"(
         function fromDrop(urls) { return "" }
         function folderOf(path) { return "" }
     }
+    QtObject {
+        id: _Presence
+        // The status line the updater shows soon after its first frame with no Orvik there.
+        property string text: ""
+        property Timer shown: Timer {
+            interval: 50
+            running: true
+            onTriggered: _Presence.text = "No Orvik connected"
+        }
+        function stop() {}
+    }
 )";
 
 // A window of the updater's as the floor loads it: with the stand-ins unless the file has
@@ -221,6 +232,9 @@ std::string standInWindow(const std::string &dir)
             fs::copy_file(entry.path(), fs::path(dir) / entry.path().filename(),
                           fs::copy_options::overwrite_existing);
     }
+    // The file dialog as the Qt 5 build compiles it in.
+    fs::copy_file(source / "qt5" / "FirmwareFileDialog.qml",
+                  fs::path(dir) / "FirmwareFileDialog.qml", fs::copy_options::overwrite_existing);
     const std::string window = readFile(ORVIK_MAIN_QML);
     const std::string standIn = withStandIns(window);
     if (window.find(updaterTitle) == std::string::npos || standIn.empty())

@@ -92,7 +92,7 @@ int child(const QString &mode)
                                      QTextStream stream(&log);
                                      constexpr int kSlice = 1 << 20;
                                      for (int at = 0; at < text.size(); at += kSlice)
-                                         stream << text.midRef(at, kSlice);
+                                         stream << QStringView(text).mid(at, kSlice);
                                      stream << '\n';
                                  }
                              }
