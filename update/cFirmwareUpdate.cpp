@@ -64,7 +64,6 @@ QString openFailureText(QSerialPort::SerialPortError error)
         return QStringLiteral("Error %1 occured.").arg(static_cast<int>(error));
     }
 }
-
 } // namespace
 
 cFirmwareUpdate::cFirmwareUpdate(QString FirmwareFile, QObject *parent)
