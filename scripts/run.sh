@@ -15,7 +15,8 @@ if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
 fi
 
 shot="$(pwd)/orvik-updater-screenshot.png"
-xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+# A session bus of its own, ended with it, as on a desktop; none would be left behind.
+dbus-run-session -- xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     ./orvik-updater & pid=$!
     window=$(timeout 60 xdotool search --sync --onlyvisible --name "^Orvik Firmware Updater$" | head -n 1)
     # Let the first frame reach the screen before it is captured.
