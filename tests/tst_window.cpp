@@ -69,6 +69,16 @@ QString flashFor(int state)
                : QStringLiteral("exit %1").arg(state == eUpdateSucceeded ? 0 : 1);
 }
 
+// A key of a data row by its name.
+Qt::Key keyNamed(const QString &name)
+{
+    static const QHash<QString, Qt::Key> keys{
+        {QStringLiteral("Escape"), Qt::Key_Escape},   {QStringLiteral("Tab"), Qt::Key_Tab},
+        {QStringLiteral("Backtab"), Qt::Key_Backtab}, {QStringLiteral("Space"), Qt::Key_Space},
+        {QStringLiteral("Enter"), Qt::Key_Enter},     {QStringLiteral("Return"), Qt::Key_Return}};
+    return keys.value(name, Qt::Key_unknown);
+}
+
 QQuickItem *childItem(QQuickItem *parent, int index)
 {
     const QList<QQuickItem *> children = parent ? parent->childItems() : QList<QQuickItem *>();
@@ -636,10 +646,7 @@ void tst_Window::closeDuringUpdate()
         asked->requestActivate();
         QVERIFY(QTest::qWaitForWindowActive(asked));
         for (const QString &name : answer.split(QLatin1Char(' '))) {
-            const Qt::Key key = name == QLatin1String("Escape")  ? Qt::Key_Escape
-                                : name == QLatin1String("Tab")   ? Qt::Key_Tab
-                                : name == QLatin1String("Space") ? Qt::Key_Space
-                                                                 : Qt::Key_Return;
+            const Qt::Key key = keyNamed(name);
             // The answer takes the question away, before the key is released.
             QTest::keyPress(asked, key);
             if (asked)
@@ -715,11 +722,7 @@ void tst_Window::keyboard()
         if (key == QLatin1String("Ctrl+O"))
             QTest::keySequence(m_window, QKeySequence::Open);
         else
-            QTest::keyClick(m_window, key == QLatin1String("Tab")       ? Qt::Key_Tab
-                                      : key == QLatin1String("Backtab") ? Qt::Key_Backtab
-                                      : key == QLatin1String("Space")   ? Qt::Key_Space
-                                      : key == QLatin1String("Enter")   ? Qt::Key_Enter
-                                                                        : Qt::Key_Return);
+            QTest::keyClick(m_window, keyNamed(key));
     }
 
     if (!focused.isEmpty())
