@@ -1,5 +1,6 @@
 #include "cAccessibleButton.h"
 #include "cDevicePresence.h"
+#include "cImageCopy.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "eUpdateState.h"
@@ -70,6 +71,8 @@ int runUpdater(int &argc, char **argv)
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
     QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater"));
     QGuiApplication app(argc, argv);
+    // Only this instance runs now: no run of ours needs the copies that are left.
+    cImageCopy::removeLeftovers();
 
     qRegisterMetaType<eUpdateState>("eUpdateState");
 

@@ -7,6 +7,9 @@
 
 #include <csignal>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/mount.h>
+#endif
 
 namespace {
 const QString kUpdating = cExpected::updating;
@@ -52,6 +55,43 @@ QByteArray expectedLog(const QByteArray &output, const QByteArray &error)
     const QByteArray rule = QByteArray(37, '-');
     return rule + "\nOutput:\n" + output + "\n" + rule + "\nError:\n" + error + "\n" + rule + "\n";
 }
+
+// A file system of a few KiB on a folder, for as long as it lives; needs root (or nothing
+// is mounted).
+class cSmallDisk
+{
+public:
+    cSmallDisk() = default;
+    ~cSmallDisk()
+    {
+#ifdef Q_OS_LINUX
+        if (!m_folder.isEmpty())
+            ::umount2(m_folder.constData(), MNT_DETACH);
+#endif
+    }
+    cSmallDisk(const cSmallDisk &) = delete;
+    cSmallDisk &operator=(const cSmallDisk &) = delete;
+
+    void mount(const QString &folder, int bytes)
+    {
+#ifdef Q_OS_LINUX
+        const QByteArray path = QFile::encodeName(folder);
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        if (::mount("tmpfs", path.constData(), "tmpfs", 0, options.constData()) == 0)
+            m_folder = path;
+#else
+        Q_UNUSED(folder)
+        Q_UNUSED(bytes)
+#endif
+    }
+    bool isMounted() const
+    {
+        return !m_folder.isEmpty();
+    }
+
+private:
+    QByteArray m_folder;
+};
 
 // Everything an update object announces, in order, with the text it showed.
 struct cEventLog
@@ -121,41 +161,53 @@ void tst_FirmwareUpdate::toolMissing()
 // Nothing that is no program for the device reaches it, and the device is not even asked.
 void tst_FirmwareUpdate::imageCheck_data()
 {
-    QTest::addColumn<QByteArray>("content"); // "<missing>", "<folder>", "<unreadable>": no file
-    QTest::addColumn<QString>("refusal");    // empty: accepted and written
+    QTest::addColumn<QByteArray>("content");     // "<missing>", "<folder>", "<unreadable>": no file
+    QTest::addColumn<QString>("refusal");        // empty: accepted and written
+    QTest::addColumn<QByteArray>("replacement"); // put at the path once the check is done
 
     const QString accepted;
+    const QByteArray none;
     const quint32 sp = 0x20020000;
     const quint32 reset = 0x080001c1;
-    QTest::newRow("missing") << QByteArray("<missing>") << cExpected::cannotRead;
-    QTest::newRow("folder") << QByteArray("<folder>") << cExpected::cannotRead;
-    QTest::newRow("no permission") << QByteArray("<unreadable>") << cExpected::cannotRead;
-    QTest::newRow("empty") << QByteArray() << cExpected::tooShort;
-    QTest::newRow("7 bytes") << imageWith(sp, reset).left(7) << cExpected::tooShort;
-    QTest::newRow("8 bytes") << imageWith(sp, 0x08000007, 8) << accepted;
-    QTest::newRow("exactly 1 MiB") << imageWith(sp, reset, 1 << 20) << accepted;
-    QTest::newRow("1 MiB + 1") << imageWith(sp, reset, (1 << 20) + 1) << cExpected::tooLarge;
+    QTest::newRow("missing") << QByteArray("<missing>") << cExpected::cannotRead << none;
+    QTest::newRow("folder") << QByteArray("<folder>") << cExpected::cannotRead << none;
+    QTest::newRow("no permission") << QByteArray("<unreadable>") << cExpected::cannotRead << none;
+    QTest::newRow("empty") << QByteArray() << cExpected::tooShort << none;
+    QTest::newRow("7 bytes") << imageWith(sp, reset).left(7) << cExpected::tooShort << none;
+    QTest::newRow("8 bytes") << imageWith(sp, 0x08000007, 8) << accepted << none;
+    QTest::newRow("exactly 1 MiB") << imageWith(sp, reset, 1 << 20) << accepted << none;
+    QTest::newRow("1 MiB + 1") << imageWith(sp, reset, (1 << 20) + 1) << cExpected::tooLarge
+                               << none;
     QTest::newRow("web page") << QByteArray("<!DOCTYPE html>\n<html><head><title>fw</title>")
-                              << cExpected::notForDevice;
+                              << cExpected::notForDevice << none;
     QTest::newRow("DfuSe container")
-        << QByteArray("DfuSe\x01\x00\x10\x00\x00\x01", 11) << cExpected::notForDevice;
+        << QByteArray("DfuSe\x01\x00\x10\x00\x00\x01", 11) << cExpected::notForDevice << none;
     QTest::newRow("Intel HEX") << QByteArray(":020000040800F2\n:10000000")
-                               << cExpected::notForDevice;
-    QTest::newRow("erased dump") << QByteArray(4096, '\xff') << cExpected::notForDevice;
-    QTest::newRow("all zeros") << QByteArray(4096, '\0') << cExpected::notForDevice;
-    // The stack pointer at each end of each RAM range, and just outside.
+                               << cExpected::notForDevice << none;
+    QTest::newRow("erased dump") << QByteArray(4096, '\xff') << cExpected::notForDevice << none;
+    QTest::newRow("all zeros") << QByteArray(4096, '\0') << cExpected::notForDevice << none;
+    // Written by a browser or a sync client while the device is being switched over.
+    QTest::newRow("replaced by a web page after the check")
+        << imageWith(sp, reset) << accepted
+        << QByteArray("<html><body>404 Not Found</body></html>");
+    QTest::newRow("replaced by a shorter image after the check")
+        << imageWith(sp, reset) << accepted << imageWith(sp, reset, 512);
+    // The stack pointer at each end of each RAM range, and the next word outside; it is
+    // word-aligned, or the tool would take the first bytes for a vendor prefix and cut them.
     const struct
     {
         const char *name;
         quint32 value;
         bool ok;
-    } stackPointers[] = {{"0x0fffffff", 0x0fffffff, false}, {"0x10000000", 0x10000000, true},
-                         {"0x10010000", 0x10010000, true},  {"0x10010001", 0x10010001, false},
-                         {"0x1fffffff", 0x1fffffff, false}, {"0x20000000", 0x20000000, true},
-                         {"0x20080000", 0x20080000, true},  {"0x20080001", 0x20080001, false}};
+    } stackPointers[] = {{"0x0ffffffc", 0x0ffffffc, false}, {"0x10000000", 0x10000000, true},
+                         {"0x10010000", 0x10010000, true},  {"0x10010004", 0x10010004, false},
+                         {"0x1ffffffc", 0x1ffffffc, false}, {"0x20000000", 0x20000000, true},
+                         {"0x20080000", 0x20080000, true},  {"0x20080004", 0x20080004, false},
+                         {"0x2001BF58", 0x2001BF58, true},  {"0x2001BF5A", 0x2001BF5A, false},
+                         {"0x20003F1A", 0x20003F1A, false}, {"0x2007FFDA", 0x2007FFDA, false}};
     for (const auto &row : stackPointers)
         QTest::addRow("stack pointer %s", row.name)
-            << imageWith(row.value, reset) << (row.ok ? accepted : cExpected::notForDevice);
+            << imageWith(row.value, reset) << (row.ok ? accepted : cExpected::notForDevice) << none;
     // The reset vector: Thumb, and inside the 4096 bytes from the flash base.
     const struct
     {
@@ -169,17 +221,22 @@ void tst_FirmwareUpdate::imageCheck_data()
                   {"just past the end", 0x08001001, false}};
     for (const auto &row : resets)
         QTest::addRow("reset vector %s", row.name)
-            << imageWith(sp, row.value) << (row.ok ? accepted : cExpected::notForDevice);
+            << imageWith(sp, row.value) << (row.ok ? accepted : cExpected::notForDevice) << none;
 }
 
 void tst_FirmwareUpdate::imageCheck()
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, refusal);
+    QFETCH(QByteArray, replacement);
 
     cFakeTool tool;
     QVERIFY(tool.isValid());
-    tool.setScript({kListing}, {"exit 0"});
+    QStringList listing{kListing};
+    // The listing runs after the check: as late as a replacement can come, and later.
+    if (!replacement.isNull())
+        listing << "write fw.bin " + cFakeTool::escape(replacement);
+    tool.setScript(listing, {"exit 0"});
     const QString firmware = tool.filePath("fw.bin");
     if (content == "<folder>") {
         QVERIFY(QDir().mkpath(firmware));
@@ -201,8 +258,15 @@ void tst_FirmwareUpdate::imageCheck()
     if (refusal.isEmpty()) {
         QVERIFY(update.BeginUpdate());
         QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
-        QCOMPARE(tool.calls().value(1), flashArguments("483:0,483:df11", firmware));
-        QCOMPARE(readFile(firmware), content); // written as it is
+        const QStringList call = tool.calls().value(1);
+        QCOMPARE(cExpected::withCopy({call}).value(0), flashArguments("483:0,483:df11"));
+        // Written as checked, from a copy of this user's only, gone once the run has ended.
+        QCOMPARE(tool.flashedImage(), content);
+        QVERIFY(!QFile::exists(call.value(7)));
+#ifdef Q_OS_UNIX
+        QCOMPARE(QFileInfo(cImageCopy::folder()).permissions() & 0x0077, QFile::Permissions());
+#endif
+        QCOMPARE(readFile(firmware), replacement.isNull() ? content : replacement);
         return;
     }
     QVERIFY(!update.BeginUpdate());
@@ -253,8 +317,8 @@ void tst_FirmwareUpdate::probe()
         QCOMPARE(log.events, QStringList{"status:" + kUpdating});
         QCOMPARE(out.text(), QByteArray());
         QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
-        QCOMPARE(tool.calls(),
-                 (QList<QStringList>{{"-l"}, flashArguments("483:0,483:df11", firmware)}));
+        QCOMPARE(cExpected::withCopy(tool.calls()),
+                 (QList<QStringList>{{"-l"}, flashArguments("483:0,483:df11")}));
     } else {
         QCOMPARE(log.events, QStringList{"status:" + kNoDevice});
         QCOMPARE(out.text(), kNoDevice.toUtf8() + '\n');
@@ -279,8 +343,8 @@ void tst_FirmwareUpdate::probeThatNeverEnds()
     QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
     QCOMPARE(log.events,
              (QStringList{"status:" + kUpdating, "status:Update failed", "complete:false"}));
-    QCOMPARE(tool.calls(),
-             (QList<QStringList>{{"-l"}, flashArguments("483:0,483:df11", firmware)}));
+    QCOMPARE(cExpected::withCopy(tool.calls()),
+             (QList<QStringList>{{"-l"}, flashArguments("483:0,483:df11")}));
     QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")), expectedLog("flashed", "oops"));
 }
 
@@ -402,45 +466,52 @@ void tst_FirmwareUpdate::updateLog_data()
     QTest::addColumn<QString>("logName");  // empty: no log at all; "*": the fallback log
     QTest::addColumn<QStringList>("flash");
     QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("diskFull"); // the image's folder takes 4 KiB more, then no more
 
     const QStringList plain{"out Download done.\\n", "err dfu-util: A valid DFU suffix\\n"};
     const QByteArray plainLog = expectedLog("Download done.\n", "dfu-util: A valid DFU suffix\n");
     QTest::newRow("extension replaced") << "fw.bin"
-                                        << "fw.OrvikUpdater.log" << plain << plainLog;
+                                        << "fw.OrvikUpdater.log" << plain << plainLog << false;
     QTest::newRow("no extension") << "firmware"
-                                  << "firmwOrvikUpdater.log" << plain << plainLog;
+                                  << "firmwOrvikUpdater.log" << plain << plainLog << false;
     QTest::newRow("four characters") << "a.bi"
-                                     << "aOrvikUpdater.log" << plain << plainLog;
+                                     << "aOrvikUpdater.log" << plain << plainLog << false;
     QTest::newRow("three characters") << "a.b"
-                                      << "" << plain << QByteArray();
+                                      << "" << plain << QByteArray() << false;
     QTest::newRow("one character") << "a"
-                                   << "" << plain << QByteArray();
+                                   << "" << plain << QByteArray() << false;
     // The log's name is longer than a file name may be; the image's is not.
     QTest::newRow("log name too long: application data folder")
         << QString(246, QLatin1Char('n')) + ".bin"
-        << "*" << plain << plainLog;
+        << "*" << plain << plainLog << false;
     QTest::newRow("blanks, hash and non-ASCII")
         << "new fw #1 \u00e9\u20ac.bin"
-        << "new fw #1 \u00e9\u20ac.OrvikUpdater.log" << plain << plainLog;
+        << "new fw #1 \u00e9\u20ac.OrvikUpdater.log" << plain << plainLog << false;
     QTest::newRow("nothing written")
         << "fw.bin"
-        << "fw.OrvikUpdater.log" << QStringList() << expectedLog("", "");
+        << "fw.OrvikUpdater.log" << QStringList() << expectedLog("", "") << false;
     QTest::newRow("zero bytes end each part")
         << "fw.bin"
         << "fw.OrvikUpdater.log" << QStringList{"out ok\\0hidden", "err bad\\0hidden"}
-        << expectedLog("ok", "bad");
+        << expectedLog("ok", "bad") << false;
     QTest::newRow("line ends kept, error as Latin-1")
         << "fw.bin"
         << "fw.OrvikUpdater.log" << QStringList{"out a\\r\\nb\\tc\\xc3\\xa9", "err \\xe9\\n"}
-        << expectedLog("a\r\nb\tc\xc3\xa9", "\xc3\xa9\n");
+        << expectedLog("a\r\nb\tc\xc3\xa9", "\xc3\xa9\n") << false;
+    // The audit found an empty log and no word on a full disk.
+    const QByteArray longOutput(64 * 1024, 'x');
+    QTest::newRow("disk full part-way: application data folder")
+        << "full/fw.bin"
+        << "*" << QStringList{"out " + QString::fromLatin1(longOutput)}
+        << expectedLog(longOutput, "") << true;
     // More than a mebibyte of characters, with a character outside the BMP (two UTF-16
     // units) across that mark; each write arrives whole, so it is decoded as one.
-    const QByteArray longOutput(1024 * 1024 - 1, 'x');
+    const QByteArray megaOutput(1024 * 1024 - 1, 'x');
     QTest::newRow("long output, a surrogate pair across 1 Mi characters")
         << "fw.bin"
         << "fw.OrvikUpdater.log"
-        << QStringList{"out " + QString::fromLatin1(longOutput), "out \\xf0\\x9f\\x8e\\xb5tail"}
-        << expectedLog(longOutput + "\xf0\x9f\x8e\xb5tail", "");
+        << QStringList{"out " + QString::fromLatin1(megaOutput), "out \\xf0\\x9f\\x8e\\xb5tail"}
+        << expectedLog(megaOutput + "\xf0\x9f\x8e\xb5tail", "") << false;
 }
 
 void tst_FirmwareUpdate::updateLog()
@@ -449,10 +520,26 @@ void tst_FirmwareUpdate::updateLog()
     QFETCH(QString, logName);
     QFETCH(QStringList, flash);
     QFETCH(QByteArray, content);
+    QFETCH(bool, diskFull);
 
     cFakeTool tool;
     QVERIFY(tool.isValid());
     tool.setScript({kListing}, flash + QStringList{"exit 1"});
+    cSmallDisk disk;
+    if (diskFull) {
+        const QString folder = tool.filePath(QFileInfo(firmware).path());
+        QVERIFY(QDir().mkpath(folder));
+        disk.mount(folder, 8 * 1024);
+        if (!disk.isMounted()) {
+            // Without a file system of its own, the log goes to a device that refuses writes.
+#ifdef Q_OS_UNIX
+            QVERIFY(
+                QFile::link("/dev/full", tool.filePath(firmware.chopped(3) + "OrvikUpdater.log")));
+#else
+            QSKIP("no small file system or full device to write the log into here");
+#endif
+        }
+    }
     const QString fallback =
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
             .filePath("OrvikUpdater.log");
@@ -464,13 +551,17 @@ void tst_FirmwareUpdate::updateLog()
     QVERIFY(update.BeginUpdate());
     QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
     QCOMPARE(log.events.last(), QStringLiteral("complete:false"));
-    // The path reaches the tool as one argument, unchanged.
-    QCOMPARE(tool.calls().value(1).value(7), firmware);
+    // Blanks and all, the path led to the image.
+    QCOMPARE(tool.flashedImage(), cExpected::image(4096));
 
     const QStringList logs =
         QDir(tool.path()).entryList({QStringLiteral("*OrvikUpdater.log")}, QDir::Files);
     if (logName == QLatin1String("*")) {
         QVERIFY2(logs.isEmpty(), qPrintable(logs.join(", ")));
+        const QStringList partial =
+            QDir(tool.filePath(QFileInfo(firmware).path()))
+                .entryList({QStringLiteral("*OrvikUpdater.log")}, QDir::Files | QDir::System);
+        QVERIFY2(partial.isEmpty(), qPrintable(partial.join(", ")));
         QCOMPARE(readFile(fallback), content);
         QCOMPARE(out.text(), "Update log written to " + QFile::encodeName(fallback) + '\n');
         QFile::remove(fallback);

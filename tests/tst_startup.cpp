@@ -3,6 +3,7 @@
 // the pixels on screen.
 
 #include "cChildProcess.h"
+#include "cImageCopy.h"
 #include "cPoll.h"
 #include "cWindowManager.h"
 
@@ -170,6 +171,10 @@ void tst_Startup::initTestCase()
     // The guard's key is derived from a file in the temporary directory, so a private
     // one keeps this suite apart from any other instance on the machine.
     qputenv("TMPDIR", QFile::encodeName(m_root.path()));
+    // The program's data folder, where it keeps its copy of an image during a run.
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_root.filePath(QStringLiteral("data"))));
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater"));
 }
 
 void tst_Startup::cleanupTestCase()
@@ -419,10 +424,17 @@ void tst_Startup::startsAfterPreviousEnded()
         }
     }
 
+    // The copy of an image that a run of a killed updater may have left.
+    const QString leftover =
+        QDir(cImageCopy::folder()).filePath(QStringLiteral("image-Ab12Cd.bin"));
+    QVERIFY(QDir().mkpath(cImageCopy::folder()));
+    QVERIFY(QFile(leftover).open(QIODevice::WriteOnly));
+
     QProcess *next = launch(ORVIK_UPDATER_PATH);
     QVERIFY(next->waitForStarted(kWaitMs));
     const QString window = windowOf(next, kTitle);
     QVERIFY2(!window.isEmpty(), "the next start did not show its window");
+    QVERIFY2(!QFile::exists(leftover), "a copy of an earlier run was left in place");
     QCOMPARE(outputSoFar(next), kBanner);
     QCOMPARE(guardAttachments(), 1);
     closeNormally(next, window);

@@ -36,16 +36,21 @@ cFirmwareImage::eVerdict cFirmwareImage::judge(const QByteArray &head, qint64 si
         return eImageTooLarge;
     const quint32 stackPointer = littleEndianWord(head, 0);
     const quint32 resetVector = littleEndianWord(head, 4);
+    // The initial stack pointer is word-aligned. This also keeps the flashing tool from
+    // taking the first bytes for a vendor prefix, which it would cut off before writing:
+    // the first byte of both prefixes it knows is never a multiple of 4.
+    const bool aligned = (stackPointer & 3) == 0;
     // A Cortex-M core only runs Thumb code: the reset vector's lowest bit is set, and
     // the code it points to must be part of this image.
     const quint32 entry = resetVector & ~quint32(1);
     const bool thumb = (resetVector & 1) != 0;
     const bool inImage = entry >= kFlashBase && entry - kFlashBase < quint64(size);
-    return inRam(stackPointer) && thumb && inImage ? eImageAccepted : eImageNotForDevice;
+    return inRam(stackPointer) && aligned && thumb && inImage ? eImageAccepted : eImageNotForDevice;
 }
 
-cFirmwareImage::eVerdict cFirmwareImage::check(const QString &path)
+cFirmwareImage::eVerdict cFirmwareImage::load(const QString &path, QByteArray &image)
 {
+    image.clear();
     // A folder, a missing file or a device node is not an image; reading a pipe could
     // block the window for good.
     if (path.isEmpty() || !QFileInfo(path).isFile())
@@ -53,11 +58,14 @@ cFirmwareImage::eVerdict cFirmwareImage::check(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return eImageUnreadable;
-    const qint64 size = file.size();
-    const QByteArray head = file.read(kHeadSize);
-    if (head.size() < qMin<qint64>(size, kHeadSize))
+    // One byte more than fits tells a file too large, also one that grows meanwhile.
+    const QByteArray bytes = file.read(kFlashSize + 1);
+    if (file.error() != QFileDevice::NoError)
         return eImageUnreadable;
-    return judge(head, size);
+    const eVerdict verdict = judge(bytes.left(kHeadSize), bytes.size());
+    if (verdict == eImageAccepted)
+        image = bytes;
+    return verdict;
 }
 
 QString cFirmwareImage::refusalText(eVerdict verdict)

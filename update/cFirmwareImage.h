@@ -28,8 +28,9 @@ public:
     // or all of it when shorter).
     static eVerdict judge(const QByteArray &head, qint64 size);
 
-    // Reads the start of the file and judges it; the file is never changed.
-    static eVerdict check(const QString &path);
+    // Reads the file once and judges the bytes read, which land in "image" when accepted:
+    // those bytes, not whatever lies at the path later, are what may be written.
+    static eVerdict load(const QString &path, QByteArray &image);
 
     // The status text of a refusal; empty for an accepted image.
     static QString refusalText(eVerdict verdict);

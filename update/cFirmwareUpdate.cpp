@@ -31,14 +31,15 @@ const QString kTextToolMissing = QStringLiteral("Failed to find DFU Util");
 const QString kTextPortOpened = QStringLiteral("Succeeded opening port");
 const QString kTextNoDevice = QStringLiteral("Couldn't find any available Orvik Devices");
 const QString kTextUpdateModeFailed = QStringLiteral("Failed to enable update mode");
+const QString kTextCopyFailed = QStringLiteral("Cannot copy the firmware file");
 const QString kTextUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
 const QString kTextProgress =
     QStringLiteral("Updating... do not power off unit or quit updater! (%1%)");
 const QString kTextSucceeded = QStringLiteral("Update succeeded");
 const QString kTextFailed = QStringLiteral("Update failed");
+// Appended to the image's path less its last 3 characters; also the name of the log in the
+// data folder, where it goes when it cannot be written beside the image.
 const QString kLogSuffix = QStringLiteral("OrvikUpdater.log");
-// Where the log goes when it cannot be written beside the image.
-const QString kFallbackLogName = QStringLiteral("OrvikUpdater.log");
 const QString kLogRule = QStringLiteral("-------------------------------------");
 
 // Diagnostics are whole lines, flushed at once, for whoever reads the console.
@@ -83,10 +84,16 @@ bool cFirmwareUpdate::BeginUpdate()
         return false;
     }
     // Before anything touches the device: a file that is no program for it would be
-    // written all the same, and the device could not start any more.
-    const cFirmwareImage::eVerdict verdict = cFirmwareImage::check(m_firmwareFile);
+    // written all the same, and the device could not start any more. The tool gets the
+    // very bytes checked here.
+    QByteArray image;
+    const cFirmwareImage::eVerdict verdict = cFirmwareImage::load(m_firmwareFile, image);
     if (verdict != cFirmwareImage::eImageAccepted) {
         reportStatus(cFirmwareImage::refusalText(verdict));
+        return false;
+    }
+    if (!m_imageCopy.write(image)) {
+        reportStatus(kTextCopyFailed);
         return false;
     }
     m_process = new cToolProcess(this);
@@ -167,7 +174,7 @@ void cFirmwareUpdate::startFlashing(quint16 productId)
     const QStringList arguments{QStringLiteral("-d"), cToolOutput::devicePair(productId),
                                 QStringLiteral("-a"), QStringLiteral("0"),
                                 QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
-                                QStringLiteral("-D"), m_firmwareFile};
+                                QStringLiteral("-D"), m_imageCopy.path()};
     // Only a listing that would not die can leave the process busy here; its end
     // must never pass for the result of the flashing run.
     bool launched = false;
@@ -224,6 +231,8 @@ void cFirmwareUpdate::finishRun(bool success)
     if (!m_process)
         return;
     writeUpdateLog();
+    // The tool read the copy before it touched the device.
+    m_imageCopy.remove();
     setStatus(success ? kTextSucceeded : kTextFailed);
     m_process->deleteLater();
     m_process = nullptr;
@@ -235,21 +244,27 @@ void cFirmwareUpdate::writeUpdateLog()
     const QString firmwareFile = m_firmwareFile;
     if (firmwareFile.size() <= 3)
         return;
-    QFile log(firmwareFile.left(firmwareFile.size() - 3) + kLogSuffix);
-    bool besideImage = true;
-    if (!log.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        // A read-only folder or a name too long: the log is what tells why an update
-        // failed, so it goes where the user's data goes instead, and the path is said.
-        besideImage = false;
-        const QString folder =
-            QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-        log.setFileName(QDir(folder).filePath(kFallbackLogName));
-        if (folder.isEmpty() || !QDir().mkpath(folder) ||
-            !log.open(QIODevice::WriteOnly | QIODevice::Text)) {
-            writeLine("Failed to write the update log");
-            return;
-        }
+    const QString error = cToolOutput::decodeLatin1(m_process->readAllStandardError());
+    if (writeLogTo(firmwareFile.left(firmwareFile.size() - 3) + kLogSuffix, error))
+        return;
+    // A read-only folder, a name too long or a full disk: the log is what tells why an
+    // update failed, so it goes where the user's data goes instead, and the path is said.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    const QString fallback = QDir(folder).filePath(kLogSuffix);
+    if (folder.isEmpty() || !QDir().mkpath(folder) || !writeLogTo(fallback, error)) {
+        writeLine("Failed to write the update log");
+        return;
     }
+    writeLine(QStringLiteral("Update log written to %1")
+                  .arg(QDir::toNativeSeparators(fallback))
+                  .toLocal8Bit());
+}
+
+bool cFirmwareUpdate::writeLogTo(const QString &path, const QString &error) const
+{
+    QFile log(path);
+    if (!log.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
     QTextStream stream(&log);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) && defined(Q_OS_WIN)
     // Qt 6 would write UTF-8 whatever the locale; the log keeps the encoding the Qt 5 build
@@ -263,17 +278,15 @@ void cFirmwareUpdate::writeUpdateLog()
     const int slice = 1 << 20;
     for (int at = 0; at < m_outputLog.size(); at += slice)
         stream << QStringView(m_outputLog).mid(at, slice);
-    stream << '\n'
-           << kLogRule << '\n'
-           << "Error:" << '\n'
-           << cToolOutput::decodeLatin1(m_process->readAllStandardError()) << '\n'
-           << kLogRule << '\n';
+    stream << '\n' << kLogRule << '\n' << "Error:" << '\n' << error << '\n' << kLogRule << '\n';
     stream.flush();
+    const bool whole = stream.status() == QTextStream::Ok && log.flush();
     log.close();
-    if (!besideImage)
-        writeLine(QStringLiteral("Update log written to %1")
-                      .arg(QDir::toNativeSeparators(log.fileName()))
-                      .toLocal8Bit());
+    if (whole && log.error() == QFileDevice::NoError)
+        return true;
+    // A log cut short would pass for the whole story.
+    log.remove();
+    return false;
 }
 
 void cFirmwareUpdate::setStatus(const QString &text)

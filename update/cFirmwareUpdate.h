@@ -1,6 +1,8 @@
 #ifndef CFIRMWAREUPDATE_H
 #define CFIRMWAREUPDATE_H
 
+#include "cImageCopy.h"
+
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -37,6 +39,8 @@ private:
     void startFlashing(quint16 productId);
     void finishRun(bool success);
     void writeUpdateLog();
+    // True when the whole log reached the file; a partial one is removed.
+    bool writeLogTo(const QString &path, const QString &error) const;
     void setStatus(const QString &text);
     void reportStatus(const QString &text);
 
@@ -44,6 +48,7 @@ private:
     QProcess *m_process = nullptr;
     QString m_statusInfo;
     QString m_outputLog;
+    cImageCopy m_imageCopy;
 };
 
 #endif // CFIRMWAREUPDATE_H

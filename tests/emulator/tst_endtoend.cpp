@@ -55,12 +55,20 @@ public:
     const cFakeSerialPorts &ports() const { return m_ports; }
     QString filePath(const QString &name) const { return m_work.filePath(name); }
 
-    // As a device does: the bootloader appears once the command has come in.
-    void switchOnCommand(int port)
+    // As a device does: the bootloader appears once the command has come in. Then, if
+    // given, "replacement" takes the place of "file", as a download finishing late would.
+    void switchOnCommand(int port, const QString &file = QString(),
+                         const QByteArray &replacement = QByteArray())
     {
-        m_watcher = std::thread([this, port] {
-            if (m_ports.received(port, kUpdateModeCommand.size()) == kUpdateModeCommand)
-                m_emulator.enterBootloader();
+        m_watcher = std::thread([this, port, file, replacement] {
+            if (m_ports.received(port, kUpdateModeCommand.size()) != kUpdateModeCommand)
+                return;
+            if (!file.isEmpty()) {
+                QFile replaced(file);
+                if (replaced.open(QIODevice::WriteOnly))
+                    replaced.write(replacement);
+            }
+            m_emulator.enterBootloader();
         });
     }
 
@@ -125,10 +133,13 @@ void tst_EndToEnd::success_data()
     QTest::addColumn<QString>("description");
     QTest::addColumn<int>("size");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("fault"); // "replaced": a web page at the path after the switch
 
     QTest::newRow("serial 0x5740") << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
                                    << "";
+    QTest::newRow("file replaced after the switch")
+        << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
+        << "replaced";
     QTest::newRow("serial 0xA44B") << 0xA44B << "Mireltone Audio - Orvik" << 65536 << "app.bin"
                                    << "";
     QTest::newRow("in bootloader") << 0 << "" << 65536 << "app.bin"
@@ -157,17 +168,19 @@ void tst_EndToEnd::success()
         ports << PortEntry{0x0483, quint16(productId), description, Fault::None};
     cScenario scenario(ports);
     QVERIFY(scenario.isValid());
-    if (!fault.isEmpty())
+    const QString firmware = scenario.filePath(name);
+    const bool replaced = fault == QLatin1String("replaced");
+    if (!fault.isEmpty() && !replaced)
         scenario.emulator().setFault(fault);
     if (productId)
-        scenario.switchOnCommand(0);
+        scenario.switchOnCommand(0, replaced ? firmware : QString(),
+                                 "<html><body>404 Not Found</body></html>");
     else
         scenario.emulator().startInBootloader();
 
     // Written over a pattern: erasing must happen for the image to come out right.
     const QByteArray before(cOrvikEmulator::kFlashSize, '\x5a');
     scenario.emulator().setFlash(before);
-    const QString firmware = scenario.filePath(name);
     const QByteArray content = image(size);
     {
         QFile file(firmware);
@@ -180,10 +193,10 @@ void tst_EndToEnd::success()
 
     const QString pair = productId ? QStringLiteral("483:%1,483:df11").arg(productId, 0, 16)
                                    : QStringLiteral("483:0,483:df11");
-    QList<QStringList> calls{flashArguments(pair, firmware)};
+    QList<QStringList> calls{flashArguments(pair)};
     if (!productId)
         calls.prepend({QStringLiteral("-l")});
-    QCOMPARE(scenario.emulator().calls(), calls);
+    QCOMPARE(cExpected::withCopy(scenario.emulator().calls()), calls);
 
     const QByteArray flash = scenario.emulator().flash();
     QCOMPARE(flash.left(size), content);
@@ -207,7 +220,7 @@ void tst_EndToEnd::success()
         (value < 50 ? erase : download).append(value);
     QVERIFY2(std::is_sorted(erase.begin(), erase.end()), statuses.constData());
     QVERIFY2(std::is_sorted(download.begin(), download.end()), statuses.constData());
-    if (!fault.isEmpty()) {
+    if (fault == QLatin1String("slow-erase")) {
         QVERIFY2(std::any_of(shown.begin(), shown.end(), [](int v) { return v < 50; }),
                  statuses.constData());
     }

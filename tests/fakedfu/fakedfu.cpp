@@ -11,6 +11,9 @@
 // design, and would otherwise wait for ever.
 //   crash        die by a signal (SIGSEGV)
 //   exit CODE    end with CODE (default at the end of the section: 0)
+//   write NAME TEXT  replace the file NAME (relative to the working directory) by TEXT
+// A run with "-D FILE" first copies FILE to "fakedfu-image.bin", as the tool reads it whole
+// before it touches the device.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -82,6 +85,13 @@ int main(int argc, char **argv)
             calls << '\n';
     }
 
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "-D") {
+            std::ifstream image(argv[i + 1], std::ios::binary);
+            std::ofstream("fakedfu-image.bin", std::ios::binary) << image.rdbuf();
+        }
+    }
+
     const std::string section = (argc == 2 && std::string(argv[1]) == "-l") ? "[list]" : "[flash]";
     std::ifstream script("fakedfu-script.txt", std::ios::binary);
     const pid_t starter = ::getppid();
@@ -118,6 +128,10 @@ int main(int argc, char **argv)
         } else if (command == "crash") {
             std::signal(SIGSEGV, SIG_DFL);
             std::raise(SIGSEGV);
+        } else if (command == "write") {
+            const size_t name = argument.find(' ');
+            std::ofstream(argument.substr(0, name), std::ios::binary | std::ios::trunc)
+                << unescape(name == std::string::npos ? "" : argument.substr(name + 1));
         } else if (command == "exit") {
             return std::stoi(argument);
         }

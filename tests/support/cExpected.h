@@ -1,7 +1,12 @@
 #ifndef CEXPECTED_H
 #define CEXPECTED_H
 
+#include "cImageCopy.h"
+
 #include <QByteArray>
+#include <QDir>
+#include <QFileInfo>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -27,13 +32,26 @@ struct cExpected
             .arg(percent);
     }
 
-    // The flashing run's arguments for the device pair and the image.
-    static QStringList flashArguments(const QString &pair, const QString &file)
+    // The flashing run's arguments for the device pair; the image is the updater's private
+    // copy, written "<copy>" (see withCopy).
+    static QStringList flashArguments(const QString &pair)
     {
         return {QStringLiteral("-d"), pair,
                 QStringLiteral("-a"), QStringLiteral("0"),
                 QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
-                QStringLiteral("-D"), file};
+                QStringLiteral("-D"), QStringLiteral("<copy>")};
+    }
+
+    // Recorded tool calls, with a "-D" file in the private copies' folder written "<copy>".
+    static QList<QStringList> withCopy(QList<QStringList> calls)
+    {
+        for (QStringList &call : calls) {
+            const int at = call.indexOf(QStringLiteral("-D")) + 1;
+            if (at > 0 && at < call.size() &&
+                QFileInfo(call[at]).absolutePath() == QDir(cImageCopy::folder()).absolutePath())
+                call[at] = QStringLiteral("<copy>");
+        }
+        return calls;
     }
 
     // A firmware image the updater accepts: a stack pointer in RAM and a Thumb reset

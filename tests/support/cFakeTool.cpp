@@ -60,6 +60,12 @@ QList<QStringList> cFakeTool::calls() const
     return result;
 }
 
+QByteArray cFakeTool::flashedImage() const
+{
+    QFile file(m_dir.filePath(QStringLiteral("fakedfu-image.bin")));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
 void cFakeTool::acknowledgeChunks(QProcess *process)
 {
     QObject::connect(process, &QProcess::readyReadStandardOutput, process, [this] {

@@ -37,6 +37,8 @@ public:
 
     // The argument lists the tool was started with, one per run, in order.
     QList<QStringList> calls() const;
+    // What the last run with "-D" found in the file it was given ("<none>" if no such run).
+    QByteArray flashedImage() const;
 
     // Lets "chunk" lines go on: acknowledges each chunk once the process's
     // readers have taken it (this connection runs after the update object's).
