@@ -3,89 +3,43 @@
 // the pixels on screen.
 
 #include "cChildProcess.h"
+#include "cDesktop.h"
+#include "cExpected.h"
 #include "cImageCopy.h"
+#include "cInstanceGuard.h"
 #include "cPoll.h"
-#include "cWindowManager.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScopedPointer>
-#include <QSharedMemory>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 
 namespace {
 const int kWaitMs = 30000;
-const QString kTitle = QStringLiteral("^Orvik Firmware Updater$");
-const QString kGuardKey = QStringLiteral("OrvikUpdaterRunning");
-const QByteArray kBanner = "Orvik Updater\n";
-const QByteArray kBothLines = "Orvik Updater\ncUpdateDialog destroyed\n";
+const QString kTitle = QStringLiteral("Orvik Firmware Updater");
+const QString kDialogTitle = QStringLiteral("Select Firmware file to load");
+// Standard output is a text stream: on Windows its lines end with CR LF.
+const QByteArray kBanner = cExpected::textMode("Orvik Updater\n");
+const QByteArray kBothLines = cExpected::textMode("Orvik Updater\ncUpdateDialog destroyed\n");
 const char kNotice[] = "Orvik Updater is already running. Only one instance can run at once.";
 const char kShowNotice[] = "--show-notice";
-
-// Attachments to the guard's segment, or -1 when there is none; looked up without
-// attaching, which would change what is being measured.
-int guardAttachments()
-{
-    const QSharedMemory probe(kGuardKey);
-    const key_t key = ::ftok(QFile::encodeName(probe.nativeKey()).constData(), 'Q');
-    const int id = key == -1 ? -1 : ::shmget(key, 0, 0);
-    shmid_ds info;
-    if (id == -1 || ::shmctl(id, IPC_STAT, &info) == -1)
-        return -1;
-    return int(info.shm_nattch);
-}
-
-// Runs a helper tool; false if it failed or hung.
-bool runTool(const QString &program, const QStringList &arguments, QString *output = nullptr)
-{
-    cChildProcess tool;
-    tool.start(program, arguments);
-    if (!tool.waitForFinished(kWaitMs)) {
-        tool.kill();
-        tool.waitForFinished();
-        return false;
-    }
-    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0) {
-        qWarning("%s failed: %s", qPrintable(program), tool.readAllStandardError().constData());
-        return false;
-    }
-    if (output)
-        *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
-    return true;
-}
-
-// The first visible window of a process whose title matches (any title if empty),
-// waiting for it to appear.
-QString windowOf(const QProcess *process, const QString &title = QString())
-{
-    QStringList arguments{"search",        "--sync", "--all",
-                          "--onlyvisible", "--pid",  QString::number(process->processId())};
-    if (!title.isEmpty())
-        arguments << "--name" << title;
-    QString windows;
-    runTool(QStringLiteral("xdotool"), arguments, &windows);
-    return windows.section('\n', 0, 0);
-}
-
-QImage grab(const QString &window, const QString &path)
-{
-    QFile::remove(path);
-    if (!runTool(QStringLiteral("import"), {"-window", window, "png:" + path}))
-        return QImage();
-    return QImage(path);
-}
+// -1, as the system reports an exit status.
+#ifdef Q_OS_WIN
+const int kWindowFailedExit = -1;
+#else
+const int kWindowFailedExit = 255;
+#endif
 
 // What the process has written to standard output so far, left in place.
 QByteArray outputSoFar(QProcess *process)
@@ -104,6 +58,20 @@ bool finished(QProcess *process)
 {
     return process->state() == QProcess::NotRunning || process->waitForFinished(kWaitMs);
 }
+
+#ifdef Q_OS_WIN
+bool copyFolder(const QString &from, const QString &to)
+{
+    QDirIterator entries(from, QDir::Files, QDirIterator::Subdirectories);
+    while (entries.hasNext()) {
+        const QString file = entries.next();
+        const QString target = QDir(to).filePath(QDir(from).relativeFilePath(file));
+        if (!QDir().mkpath(QFileInfo(target).path()) || !QFile::copy(file, target))
+            return false;
+    }
+    return true;
+}
+#endif
 } // namespace
 
 class tst_Startup : public QObject
@@ -134,10 +102,11 @@ private:
     };
 
     QProcess *launch(const QString &program, const QStringList &arguments = {});
+    QString windowOf(const QProcess *process, const QString &title = QString()) const;
     QString brokenProgram() const;
     void closeNormally(QProcess *process, const QString &window);
 
-    cChildProcess m_xvfb;
+    QScopedPointer<cDesktop> m_desktop;
     QTemporaryDir m_root;
     QScopedPointer<QTemporaryDir> m_work;
     QList<QProcess *> m_started;
@@ -145,25 +114,11 @@ private:
 
 void tst_Startup::initTestCase()
 {
-    for (const char *tool : {"Xvfb", "xdotool", "import"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            QSKIP(qPrintable(QStringLiteral("%1 is not installed (packages xvfb, xdotool, "
-                                            "imagemagick)")
-                                 .arg(QString::fromLatin1(tool))));
-    }
+    m_desktop.reset(new cDesktop);
+    if (!m_desktop->problem().isEmpty())
+        QSKIP(qPrintable(m_desktop->problem()));
     QVERIFY(m_root.isValid());
 
-    // The server picks a free display and writes its number on the given descriptor.
-    m_xvfb.start(QStringLiteral("Xvfb"),
-                 {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    QVERIFY2(m_xvfb.waitForStarted(kWaitMs), qPrintable(m_xvfb.errorString()));
-    QTRY_VERIFY_WITH_TIMEOUT(m_xvfb.canReadLine() || m_xvfb.state() != QProcess::Running, kWaitMs);
-    const QByteArray display = ':' + m_xvfb.readLine().trimmed();
-    QVERIFY2(display.size() > 1, m_xvfb.readAllStandardError().constData());
-
-    // Every child inherits these: the program, the X tools and the reference notice.
-    qputenv("DISPLAY", display);
-    qputenv("QT_QPA_PLATFORM", "xcb");
     for (const char *name :
          {"QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_AUTO_SCREEN_SCALE_FACTOR",
           "QT_MESSAGE_PATTERN", "QT_LOGGING_RULES"})
@@ -179,20 +134,14 @@ void tst_Startup::initTestCase()
 
 void tst_Startup::cleanupTestCase()
 {
-    if (m_xvfb.state() == QProcess::NotRunning)
-        return;
-    m_xvfb.terminate();
-    if (!m_xvfb.waitForFinished(kWaitMs)) {
-        m_xvfb.kill();
-        m_xvfb.waitForFinished();
-    }
+    m_desktop.reset();
 }
 
 void tst_Startup::init()
 {
     m_work.reset(new QTemporaryDir);
     QVERIFY(m_work->isValid());
-    QCOMPARE(guardAttachments(), -1);
+    QCOMPARE(cInstanceGuard::attachments(), -1);
 }
 
 void tst_Startup::cleanup()
@@ -208,9 +157,8 @@ void tst_Startup::cleanup()
     }
     m_started.clear();
     // A killed instance leaves its segment behind; remove it so the next test starts clean.
-    QSharedMemory leftover(kGuardKey);
-    if (killed && leftover.attach())
-        leftover.detach();
+    if (killed)
+        cInstanceGuard::removeLeftover();
     m_work.reset();
 }
 
@@ -218,20 +166,35 @@ QProcess *tst_Startup::launch(const QString &program, const QStringList &argumen
 {
     auto *process = new cChildProcess;
     m_started.append(process);
+    process->setProcessEnvironment(
+        m_desktop->environment(QProcessEnvironment::systemEnvironment()));
     process->setWorkingDirectory(m_work->path());
     process->start(program, arguments);
     return process;
 }
 
+// The first window of a process whose title matches (any title if empty), once it appears.
+QString tst_Startup::windowOf(const QProcess *process, const QString &title) const
+{
+    return m_desktop->waitForWindow(title, process->processId());
+}
+
 // A copy of the program with a QtQuick.Window beside it whose Window is no QML at all: the
 // program's own folder is searched for modules first, so main.qml cannot be created. Qt 5
-// looks for the module in a folder named with its major version, Qt 6 in one without.
+// looks for the module in a folder named with its major version, Qt 6 in one without. On
+// Windows the program's folder holds its run-time too, so all of it is copied.
 QString tst_Startup::brokenProgram() const
 {
     const QString dir = m_work->filePath(QStringLiteral("broken"));
-    const QString program = dir + QStringLiteral("/orvik-updater");
-    if (!QDir().mkpath(dir) || !QFile::copy(QStringLiteral(ORVIK_UPDATER_PATH), program))
+    const QFileInfo original(QStringLiteral(ORVIK_UPDATER_PATH));
+    const QString program = QDir(dir).filePath(original.fileName());
+#ifdef Q_OS_WIN
+    if (!copyFolder(original.path(), dir))
         return QString();
+#else
+    if (!QDir().mkpath(dir) || !QFile::copy(original.filePath(), program))
+        return QString();
+#endif
     for (const QString &module : {dir + "/QtQuick/Window.2", dir + "/QtQuick/Window"}) {
         QFile qmldir(module + "/qmldir");
         QFile window(module + "/OrvikBrokenWindow.qml");
@@ -246,13 +209,14 @@ QString tst_Startup::brokenProgram() const
 
 void tst_Startup::closeNormally(QProcess *process, const QString &window)
 {
-    QVERIFY(cWindowManager::requestClose(QString(), window));
+    QVERIFY(m_desktop->requestClose(window));
     QVERIFY(finished(process));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
     QCOMPARE(process->readAllStandardOutput(), kBothLines);
-    QCOMPARE(guardAttachments(), -1);
+    QCOMPARE(cInstanceGuard::attachments(), -1);
     // A quiet close: the window's bindings do not trip over the controller that went first.
+    // (On Windows, Qt's messages go to the debugger, not to the standard error seen here.)
     const QByteArray errors = process->readAllStandardError();
     QVERIFY2(!errors.contains("qrc:/") && !errors.contains("Error:"), errors.constData());
 }
@@ -266,7 +230,7 @@ void tst_Startup::bannerAndClosingLines()
     const QString window = windowOf(updater, kTitle);
     QVERIFY2(!window.isEmpty(), "the main window did not appear");
     QCOMPARE(outputSoFar(updater), kBanner);
-    QCOMPARE(guardAttachments(), 1);
+    QCOMPARE(cInstanceGuard::attachments(), 1);
     closeNormally(updater, window);
 }
 
@@ -277,11 +241,7 @@ void tst_Startup::windowLooksRight()
     const QString window = windowOf(updater, kTitle);
     QVERIFY2(!window.isEmpty(), "the main window did not appear");
 
-    QString geometry;
-    QVERIFY(
-        runTool(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", window}, &geometry));
-    QVERIFY(geometry.contains(QStringLiteral("WIDTH=420\n")));
-    QVERIFY(geometry.contains(QStringLiteral("HEIGHT=240\n")));
+    QCOMPARE(m_desktop->size(window), QSize(420, 240));
 
     // No file is selected yet: Select File is active, Update is greyed out.
     const struct
@@ -310,7 +270,7 @@ void tst_Startup::windowLooksRight()
     // The window can be mapped before its first frame is drawn.
     QStringList seen;
     eventually([&] {
-        const QImage image = grab(window, png);
+        const QImage image = m_desktop->grab(window, png);
         seen.clear();
         for (const auto &sample : samples)
             seen << QStringLiteral("%1 %2").arg(
@@ -357,34 +317,33 @@ void tst_Startup::laterStartsAreRefused()
         const QString boxPng = artefacts.filePath(QStringLiteral("tst_startup-notice.png"));
         const QString referencePng = artefacts.filePath(QStringLiteral("tst_startup-expected.png"));
         const bool same = eventually([&] {
-            const QImage shown = grab(box, boxPng);
-            return !shown.isNull() && shown == grab(referenceBox, referencePng);
+            const QImage shown = m_desktop->grab(box, boxPng);
+            return !shown.isNull() && shown == m_desktop->grab(referenceBox, referencePng);
         });
         QVERIFY2(same, qPrintable("the notice differs from the expected one, see " + boxPng));
         QCOMPARE(later->state(), QProcess::Running);
 
-        // Return presses the default button. The notice can vanish while xdotool is still
-        // busy with it, making it report an error, so its end is what counts.
-        cChildProcess press;
-        press.start(QStringLiteral("xdotool"), {"keydown", "--window", box, "Return"});
-        QVERIFY(press.waitForFinished(kWaitMs));
-        // The focused notice gets a real key press, which stays held on the server and repeats
-        // into whatever window takes the focus next; released wherever the focus is now.
-        QVERIFY(runTool(QStringLiteral("xdotool"), {"keyup", "Return"}));
+        // Return presses the default button. The notice may vanish before the key is released,
+        // making the press report an error, so its end is what counts.
+        QVERIFY(m_desktop->focus(box));
+        m_desktop->key(QStringLiteral("Return"));
         QVERIFY(finished(later));
         QCOMPARE(later->exitStatus(), QProcess::NormalExit);
         QCOMPARE(later->exitCode(), 0);
         QCOMPARE(later->readAllStandardOutput(), kBanner);
+#ifndef Q_OS_WIN
+        // On Windows, Qt's debug messages go to the debugger.
         const QStringList debugLines =
             QString::fromLocal8Bit(later->readAllStandardError()).split('\n');
         QCOMPARE(
             debugLines.count(QStringLiteral("An instance of Orvik Updater is already running.")),
             1);
+#endif
 
         // The running instance is left alone.
         QCOMPARE(first->state(), QProcess::Running);
         QCOMPARE(windowOf(first, kTitle), window);
-        QCOMPARE(guardAttachments(), 1);
+        QCOMPARE(cInstanceGuard::attachments(), 1);
     }
     QCOMPARE(outputSoFar(first), kBanner);
     closeNormally(first, window);
@@ -407,8 +366,8 @@ void tst_Startup::startsAfterPreviousEnded()
     QVERIFY(previous->waitForStarted(kWaitMs));
     if (previousEnd == WindowFailed) {
         QVERIFY(finished(previous));
-        QCOMPARE(previous->exitCode(), 255);
-        QCOMPARE(guardAttachments(), -1);
+        QCOMPARE(previous->exitCode(), kWindowFailedExit);
+        QCOMPARE(cInstanceGuard::attachments(), -1);
     } else {
         const QString window = windowOf(previous, kTitle);
         QVERIFY2(!window.isEmpty(), "the first window did not appear");
@@ -419,7 +378,7 @@ void tst_Startup::startsAfterPreviousEnded()
         } else {
             previous->kill();
             QVERIFY(finished(previous));
-            if (guardAttachments() != 0)
+            if (cInstanceGuard::attachments() != 0)
                 QSKIP("this system removed the killed instance's segment, nothing is left over");
         }
     }
@@ -436,7 +395,7 @@ void tst_Startup::startsAfterPreviousEnded()
     QVERIFY2(!window.isEmpty(), "the next start did not show its window");
     QVERIFY2(!QFile::exists(leftover), "a copy of an earlier run was left in place");
     QCOMPARE(outputSoFar(next), kBanner);
-    QCOMPARE(guardAttachments(), 1);
+    QCOMPARE(cInstanceGuard::attachments(), 1);
     closeNormally(next, window);
 }
 
@@ -449,10 +408,12 @@ void tst_Startup::windowThatFailsToLoadEndsWithMinusOne()
     QVERIFY(finished(updater));
 
     QCOMPARE(updater->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(updater->exitCode(), 255); // -1, as the system reports an exit status
+    QCOMPARE(updater->exitCode(), kWindowFailedExit);
     QCOMPARE(updater->readAllStandardOutput(), kBothLines);
+#ifndef Q_OS_WIN
     QVERIFY(updater->readAllStandardError().contains("failed to load component"));
-    QCOMPARE(guardAttachments(), -1);
+#endif
+    QCOMPARE(cInstanceGuard::attachments(), -1);
 }
 
 // Without a mouse: Space on Select File, which has the focus, opens the file dialog, and
@@ -465,19 +426,15 @@ void tst_Startup::keyboardOnly()
     QVERIFY2(!window.isEmpty(), "the main window did not appear");
 
     // What a window manager does with a new window: it gets the keyboard.
-    QVERIFY(runTool(QStringLiteral("xdotool"), {"windowfocus", "--sync", window}));
-    QVERIFY(runTool(QStringLiteral("xdotool"), {"key", "--window", window, "space"}));
-    const QString dialog = windowOf(updater, QStringLiteral("^Select Firmware file to load$"));
+    QVERIFY(m_desktop->focus(window));
+    QVERIFY(m_desktop->key(QStringLiteral("space")));
+    const QString dialog = windowOf(updater, kDialogTitle);
     QVERIFY2(!dialog.isEmpty(), "Space on Select File did not open the file dialog");
-    // The dialog can vanish before xdotool has sent the key's release.
-    runTool(QStringLiteral("xdotool"), {"key", "--window", dialog, "Escape"});
-    QVERIFY2(eventually([&] {
-                 QString shown;
-                 runTool(QStringLiteral("xdotool"),
-                         {"search", "--onlyvisible", "--name", "^Select Firmware file to load$"},
-                         &shown);
-                 return shown.isEmpty();
-             }),
+    // A person waits for the dialog to take the keyboard. It can vanish before the key's
+    // release has been sent.
+    QVERIFY(m_desktop->focus(dialog));
+    m_desktop->key(QStringLiteral("Escape"));
+    QVERIFY2(eventually([&] { return !m_desktop->isShown(kDialogTitle); }),
              "Escape did not close the file dialog");
     closeNormally(updater, window);
 }
@@ -489,7 +446,7 @@ int main(int argc, char *argv[])
         QApplication app(argc, argv);
         QMessageBox box;
         box.setText(QString::fromUtf8(argv[2]));
-        box.move(0, 500);
+        box.move(0, 800);
         return box.exec();
     }
     QCoreApplication app(argc, argv);

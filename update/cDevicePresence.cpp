@@ -7,10 +7,6 @@
 #include <QFile>
 #include <QSerialPortInfo>
 
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 namespace {
 constexpr int kPollMs = 1000;
 // The flashing tool is a program of its own: not more often than this.
@@ -19,17 +15,6 @@ constexpr int kListingEveryMs = 3000;
 constexpr int kListingLimitMs = 5000;
 constexpr int kListingKillWaitMs = 2000;
 
-// Checked without opening the port: opening it could disturb the device.
-bool mayReadWrite(const QSerialPortInfo &info)
-{
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(info.systemLocation()).constData(), R_OK | W_OK) == 0;
-#else
-    // Windows tells only by opening the port.
-    Q_UNUSED(info)
-    return true;
-#endif
-}
 } // namespace
 
 cDevicePresence::cDevicePresence(QObject *parent) : QObject(parent)
@@ -80,7 +65,7 @@ void cDevicePresence::refresh()
     for (const QSerialPortInfo &info : ports) {
         if (cOrvikPort::matches(info)) {
             found = true;
-            usable = usable || mayReadWrite(info);
+            usable = usable || cOrvikPort::mayOpen(info);
         }
     }
     if (found) {

@@ -9,6 +9,9 @@ class cOrvikPort
 {
 public:
     static bool matches(const QSerialPortInfo &info);
+    // Whether this user may open the port, told without opening it: opening it could
+    // disturb the device. Windows tells only by opening, so there a port counts as usable.
+    static bool mayOpen(const QSerialPortInfo &info);
 };
 
 #endif // CORVIKPORT_H

@@ -6,9 +6,7 @@
 #include <QtTest/qtestsystem.h>
 
 namespace {
-const QString kTool = QStringLiteral("/usr/bin/dfu-util");
-
-// Replaced in one step, as the preloaded library may read it at any moment.
+// Replaced in one step, as the emulator may read it at any moment.
 bool writeAtomically(const QString &path, const QByteArray &content)
 {
     QSaveFile file(path);
@@ -36,29 +34,6 @@ cOrvikEmulator::~cOrvikEmulator()
         qunsetenv("ORVIK_EMU_DIR");
 }
 
-bool cOrvikEmulator::toolAvailable()
-{
-    return QFile::exists(kTool);
-}
-
-bool cOrvikEmulator::installTool(const QString &workingDir)
-{
-    const QString toolDir = QStringLiteral("dfu-util-0.11/win64");
-    if (!QDir(workingDir).mkpath(toolDir))
-        return false;
-    const QString path =
-        QDir(workingDir).filePath(toolDir + QStringLiteral("/dfu-util-static.exe"));
-    // Records each call's arguments (unit separator between them) before running the tool.
-    const QByteArray script = "#!/bin/sh\n"
-                              "printf '%s\\037' \"$@\" >>\"$ORVIK_EMU_DIR/calls\"\n"
-                              "echo >>\"$ORVIK_EMU_DIR/calls\"\n"
-                              "LD_PRELOAD='" ORVIKEMU_PATH "' exec " +
-                              QFile::encodeName(kTool) + " \"$@\"\n";
-    return writeAtomically(path, script) &&
-           QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                           QFile::ReadGroup | QFile::ExeGroup);
-}
-
 void cOrvikEmulator::setMode(const QString &mode)
 {
     writeAtomically(m_dir.filePath(QStringLiteral("mode")), mode.toUtf8() + '\n');
@@ -78,6 +53,22 @@ void cOrvikEmulator::setFault(const QString &fault)
 bool cOrvikEmulator::waitForRestartIntoApplication(int ms) const
 {
     return QTest::qWaitFor([this] { return mode() == QLatin1String("run"); }, ms);
+}
+
+void cOrvikEmulator::holdDownloads()
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("hold")), QByteArray());
+}
+
+bool cOrvikEmulator::waitForHeldDownload(int ms) const
+{
+    return QTest::qWaitFor(
+        [this] { return QFile::exists(m_dir.filePath(QStringLiteral("started"))); }, ms);
+}
+
+void cOrvikEmulator::release()
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("go")), QByteArray());
 }
 
 QByteArray cOrvikEmulator::flash() const

@@ -23,9 +23,10 @@ public:
     bool isValid() const { return m_valid; }
     QString stateDir() const { return m_dir.path(); }
 
-    // Debian's dfu-util, which the wrapper runs.
+    // The flashing tool that sees the emulated device: Debian's, with the emulator preloaded
+    // by a wrapper, or on Windows the tool built from its source with the emulator linked in.
     static bool toolAvailable();
-    // Writes the wrapper at "./dfu-util-0.11/win64/dfu-util-static.exe" under workingDir.
+    // Places that tool at "./dfu-util-0.11/win64/dfu-util-static.exe" under workingDir.
     static bool installTool(const QString &workingDir);
 
     // "bootloader" shows the device on the bus; anything else hides it.
@@ -40,6 +41,10 @@ public:
     void enterBootloader() { setMode(QStringLiteral("bootloader")); }
     // True once the device has left the bootloader for the application.
     bool waitForRestartIntoApplication(int ms) const;
+    // Holds each download at its first command until release(); true once one is held.
+    void holdDownloads();
+    bool waitForHeldDownload(int ms) const;
+    void release();
 
     QByteArray flash() const;
     void setFlash(const QByteArray &content);

@@ -1,6 +1,7 @@
-// Test-only stand-in for libusb-1.0. Preloaded (LD_PRELOAD) into the unmodified
-// flashing tool, it shows one emulated DfuSe bootloader of the device. Its state
-// lives in the directory named by ORVIK_EMU_DIR:
+// Test-only stand-in for libusb-1.0. Preloaded (LD_PRELOAD) into Debian's unmodified
+// flashing tool, or linked into the tool built from its source for Windows, it shows one
+// emulated DfuSe bootloader of the device. Its state lives in the directory named by
+// ORVIK_EMU_DIR:
 //   mode       "bootloader": the device is on the bus; anything else: no device.
 //              Set to "run" when the device leaves for the application and to
 //              "vanished" when it drops off during a download.
@@ -8,18 +9,20 @@
 //   fault      optional: none, access, erase-stall, erase-error,
 //              vanish-download, vanish-leave, slow-erase.
 //   events     appended, one line per DfuSe command received.
-#include <libusb-1.0/libusb.h>
+//   hold       optional: a download waits at its first command until "go" exists (for at
+//              most two minutes), having made "started", so that a test can look at the
+//              updater while its flashing run is under way.
+#include "orvikemu_platform.h"
 
+#include <libusb.h>
+
+#include <chrono>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 struct libusb_context
@@ -147,15 +150,16 @@ struct Emulator
     uint32_t erasedBytes = 0;
     uint32_t dataBlocks = 0;
     bool gone = false;
+    bool held = false;
 };
 
 Emulator g;
 
 uint64_t nowMs()
 {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 std::string statePath(const char *name)
@@ -186,7 +190,7 @@ void writeMode(const char *mode)
         return;
     std::fprintf(file, "%s\n", mode);
     std::fclose(file);
-    std::rename(temporary.c_str(), path.c_str());
+    orvikemu::replaceFile(temporary, path);
 }
 
 void logEvent(const char *format, ...)
@@ -194,19 +198,16 @@ void logEvent(const char *format, ...)
     char line[128];
     va_list args;
     va_start(args, format);
-    const int length = std::vsnprintf(line, sizeof line - 1, format, args);
+    const int length = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     if (length <= 0 || g.dir.empty())
         return;
-    const size_t size = std::strlen(line);
-    line[size] = '\n';
-    const int fd = ::open(statePath("events").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0)
+    // One write of the whole line, appended: readers see whole lines.
+    FILE *file = std::fopen(statePath("events").c_str(), "ab");
+    if (!file)
         return;
-    if (::write(fd, line, size + 1) < 0) {
-        // Nothing to do: the log only helps the tests.
-    }
-    ::close(fd);
+    std::fprintf(file, "%s\n", line);
+    std::fclose(file);
 }
 
 bool devicePresent()
@@ -214,63 +215,86 @@ bool devicePresent()
     return !g.gone && readWord("mode") == "bootloader";
 }
 
-int openFlash()
+bool exists(const char *name)
 {
-    return ::open(statePath("flash.bin").c_str(), O_RDWR | O_CREAT, 0644);
+    FILE *file = std::fopen(statePath(name).c_str(), "rb");
+    if (file)
+        std::fclose(file);
+    return file != nullptr;
+}
+
+// Once per run, at the first command of a download.
+void holdIfAsked()
+{
+    if (g.held || !exists("hold"))
+        return;
+    g.held = true;
+    if (FILE *started = std::fopen(statePath("started").c_str(), "wb"))
+        std::fclose(started);
+    for (const uint64_t end = nowMs() + 120000; !exists("go") && nowMs() < end;)
+        orvikemu::sleepMs(20);
+}
+
+// The flash file, opened for one access; binary, so that no byte is translated.
+FILE *openFlash()
+{
+    const std::string path = statePath("flash.bin");
+    FILE *file = std::fopen(path.c_str(), "r+b");
+    return file ? file : std::fopen(path.c_str(), "w+b");
+}
+
+bool writeFlash(uint32_t offset, const uint8_t *data, size_t size)
+{
+    FILE *file = openFlash();
+    if (!file)
+        return false;
+    const bool ok = std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0 &&
+                    std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
+}
+
+bool readFlash(uint32_t offset, unsigned char *data, uint32_t size)
+{
+    FILE *file = openFlash();
+    if (!file)
+        return false;
+    const bool ok = std::fseek(file, static_cast<long>(offset), SEEK_SET) == 0 &&
+                    std::fread(data, 1, size, file) == size;
+    std::fclose(file);
+    return ok;
 }
 
 void ensureFlash()
 {
-    const int fd = openFlash();
-    if (fd < 0)
+    FILE *file = openFlash();
+    if (!file)
         return;
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) == 0 && info.st_size < static_cast<off_t>(kFlashSize)) {
-        const std::vector<uint8_t> erased(kFlashSize - static_cast<size_t>(info.st_size), 0xff);
-        if (::pwrite(fd, erased.data(), erased.size(), info.st_size) < 0) {
-            // A missing flash file shows up as failed transfers later.
-        }
+    long size = 0;
+    if (std::fseek(file, 0, SEEK_END) == 0)
+        size = std::ftell(file);
+    std::fclose(file);
+    // A missing flash file shows up as failed transfers later.
+    if (size >= 0 && size < static_cast<long>(kFlashSize)) {
+        const std::vector<uint8_t> erased(kFlashSize - static_cast<size_t>(size), 0xff);
+        writeFlash(static_cast<uint32_t>(size), erased.data(), erased.size());
     }
-    ::close(fd);
 }
 
 bool fillFlash(uint32_t offset, uint32_t size)
 {
-    const int fd = openFlash();
-    if (fd < 0)
-        return false;
     const std::vector<uint8_t> erased(size, 0xff);
-    const bool ok = ::pwrite(fd, erased.data(), size, offset) == static_cast<ssize_t>(size);
-    ::close(fd);
-    return ok;
+    return writeFlash(offset, erased.data(), size);
 }
 
 // NOR programming: bits can only go from 1 to 0.
 bool programFlash(uint32_t offset, const std::vector<uint8_t> &data)
 {
-    const int fd = openFlash();
-    if (fd < 0)
-        return false;
     std::vector<uint8_t> cells(data.size());
-    bool ok = ::pread(fd, cells.data(), cells.size(), offset) == static_cast<ssize_t>(cells.size());
-    for (size_t i = 0; ok && i < cells.size(); ++i)
-        cells[i] &= data[i];
-    ok = ok &&
-         ::pwrite(fd, cells.data(), cells.size(), offset) == static_cast<ssize_t>(cells.size());
-    ::close(fd);
-    return ok;
-}
-
-bool readFlash(uint32_t offset, unsigned char *data, uint32_t size)
-{
-    const int fd = openFlash();
-    if (fd < 0)
+    if (!readFlash(offset, cells.data(), static_cast<uint32_t>(cells.size())))
         return false;
-    const bool ok = ::pread(fd, data, size, offset) == static_cast<ssize_t>(size);
-    ::close(fd);
-    return ok;
+    for (size_t i = 0; i < cells.size(); ++i)
+        cells[i] &= data[i];
+    return writeFlash(offset, cells.data(), cells.size());
 }
 
 bool inFlash(uint32_t address, uint32_t size)
@@ -407,6 +431,7 @@ int download(uint16_t block, const unsigned char *data, uint16_t length)
         return stall(errSTALLEDPKT);
     if (length > kTransferSize)
         return stall(errSTALLEDPKT);
+    holdIfAsked();
     if (length == 0) {
         logEvent("leave");
         g.pending = Command::Leave;

@@ -14,14 +14,14 @@
 //   write NAME TEXT  replace the file NAME (relative to the working directory) by TEXT
 // A run with "-D FILE" first copies FILE to "fakedfu-image.bin", as the tool reads it whole
 // before it touches the device.
+#include "fakedfu_platform.h"
+
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 std::string unescape(const std::string &text)
@@ -58,20 +58,9 @@ std::string unescape(const std::string &text)
     return bytes;
 }
 
-void writeAll(int fd, const std::string &bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0)
-            std::exit(99);
-        done += static_cast<size_t>(n);
-    }
-}
-
 bool exists(const std::string &path)
 {
-    return ::access(path.c_str(), F_OK) == 0;
+    return std::ifstream(path).good();
 }
 } // namespace
 
@@ -94,9 +83,9 @@ int main(int argc, char **argv)
 
     const std::string section = (argc == 2 && std::string(argv[1]) == "-l") ? "[list]" : "[flash]";
     std::ifstream script("fakedfu-script.txt", std::ios::binary);
-    const pid_t starter = ::getppid();
-    const auto waitWhile = [starter](auto condition) {
-        while (condition() && ::getppid() == starter)
+    fakedfu::start();
+    const auto waitWhile = [](auto condition) {
+        while (condition() && fakedfu::starterAlive())
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     };
     std::string line;
@@ -113,21 +102,20 @@ int main(int argc, char **argv)
         const std::string command = line.substr(0, blank);
         const std::string argument = blank == std::string::npos ? "" : line.substr(blank + 1);
         if (command == "out" || command == "chunk") {
-            writeAll(STDOUT_FILENO, unescape(argument));
+            fakedfu::writeAll(1, unescape(argument));
             if (command == "chunk") {
                 const std::string ack = "ack-" + std::to_string(++acks);
                 waitWhile([&ack] { return !exists(ack); });
             }
         } else if (command == "err") {
-            writeAll(STDERR_FILENO, unescape(argument));
+            fakedfu::writeAll(2, unescape(argument));
         } else if (command == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(argument)));
         } else if (command == "hang") {
             waitWhile([] { return true; });
             return 0;
         } else if (command == "crash") {
-            std::signal(SIGSEGV, SIG_DFL);
-            std::raise(SIGSEGV);
+            fakedfu::crash();
         } else if (command == "write") {
             const size_t name = argument.find(' ');
             std::ofstream(argument.substr(0, name), std::ios::binary | std::ios::trunc)

@@ -10,7 +10,7 @@ class cChildProcess : public QProcess
 public:
     explicit cChildProcess(QObject *parent = nullptr);
 
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+#if defined(Q_OS_UNIX) && QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 protected:
     void setupChildProcess() override;
 #endif

@@ -14,6 +14,8 @@
 struct cExpected
 {
     static inline const QByteArray updateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+    // The single-instance guard's shared memory.
+    static inline const QString guardKey = QStringLiteral("OrvikUpdaterRunning");
 
     static inline const QString updating =
         QStringLiteral("Updating... do not power off unit or quit updater!");
@@ -25,6 +27,15 @@ struct cExpected
     static inline const QString tooLarge =
         QStringLiteral("Not a firmware image: larger than 1 MiB");
     static inline const QString notForDevice = QStringLiteral("Not a firmware image for the Orvik");
+
+    // What a text-mode stream writes for "text": on Windows each line feed becomes CR LF.
+    static QByteArray textMode(QByteArray text)
+    {
+#ifdef Q_OS_WIN
+        text.replace("\n", "\r\n");
+#endif
+        return text;
+    }
 
     static QString progress(int percent)
     {

@@ -1,22 +1,37 @@
 #include "cStdoutCapture.h"
 
+#include <fcntl.h>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
+
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
 
 cStdoutCapture::cStdoutCapture()
 {
     std::fflush(stdout);
     if (!m_file.open())
         return;
-    m_savedFd = ::dup(STDOUT_FILENO);
-    ::dup2(m_file.handle(), STDOUT_FILENO);
+    // A descriptor of its own on the file, binary: the lines are compared as written.
+    const int fd =
+        ::open(QFile::encodeName(m_file.fileName()).constData(), O_WRONLY | O_TRUNC | O_BINARY);
+    if (fd < 0)
+        return;
+    m_savedFd = ::dup(1);
+    ::dup2(fd, 1);
+    ::close(fd);
 }
 
 cStdoutCapture::~cStdoutCapture()
 {
     std::fflush(stdout);
     if (m_savedFd >= 0) {
-        ::dup2(m_savedFd, STDOUT_FILENO);
+        ::dup2(m_savedFd, 1);
         ::close(m_savedFd);
     }
 }

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Runs a program of the Windows build under Wine: the suites through CTest, which names this
+# script as the build's emulator, and anything else (`scripts/wine-run.sh build-windows/x.exe`).
+# The Wine prefix is the user's own for this project, made on first use (about 15 s) with
+# Arial mapped to Liberation Sans, as Windows has Arial; later runs reuse it. WINEPREFIX
+# chooses another one.
+set -euo pipefail
+export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik-updater/wine-prefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# No menu entries or file associations for what the tests install.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d}"
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+    flock 9
+    if [ ! -f "$WINEPREFIX/.orvik-ready" ]; then
+        wineboot --init >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' \
+            /f >/dev/null 2>&1
+        wineserver --wait
+        touch "$WINEPREFIX/.orvik-ready"
+    fi
+) 9>"$WINEPREFIX.lock"
+
+exec wine "$@"

@@ -1,0 +1,6 @@
+#include "cOrvikPort.h"
+
+bool cOrvikPort::mayOpen(const QSerialPortInfo &)
+{
+    return true;
+}
