@@ -9,6 +9,12 @@ export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik-updater/w
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No menu entries or file associations for what the tests install.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d}"
+# Wine keeps the Unix QT_* variables from Windows programs and hands on WINEQT_* as QT_*.
+for name in $(compgen -e); do
+    case "$name" in
+        QT_*) export "WINE$name=${!name}" ;;
+    esac
+done
 
 mkdir -p "$(dirname "$WINEPREFIX")"
 (

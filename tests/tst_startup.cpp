@@ -216,7 +216,6 @@ void tst_Startup::closeNormally(QProcess *process, const QString &window)
     QCOMPARE(process->readAllStandardOutput(), kBothLines);
     QCOMPARE(cInstanceGuard::attachments(), -1);
     // A quiet close: the window's bindings do not trip over the controller that went first.
-    // (On Windows, Qt's messages go to the debugger, not to the standard error seen here.)
     const QByteArray errors = process->readAllStandardError();
     QVERIFY2(!errors.contains("qrc:/") && !errors.contains("Error:"), errors.constData());
 }
@@ -316,9 +315,15 @@ void tst_Startup::laterStartsAreRefused()
 
         const QString boxPng = artefacts.filePath(QStringLiteral("tst_startup-notice.png"));
         const QString referencePng = artefacts.filePath(QStringLiteral("tst_startup-expected.png"));
+        // Each seen as the window with the keyboard, which Windows draws differently.
         const bool same = eventually([&] {
+            if (!m_desktop->focus(referenceBox))
+                return false;
+            const QImage expected = m_desktop->grab(referenceBox, referencePng);
+            if (!m_desktop->focus(box))
+                return false;
             const QImage shown = m_desktop->grab(box, boxPng);
-            return !shown.isNull() && shown == m_desktop->grab(referenceBox, referencePng);
+            return !shown.isNull() && shown == expected;
         });
         QVERIFY2(same, qPrintable("the notice differs from the expected one, see " + boxPng));
         QCOMPARE(later->state(), QProcess::Running);
@@ -331,14 +336,11 @@ void tst_Startup::laterStartsAreRefused()
         QCOMPARE(later->exitStatus(), QProcess::NormalExit);
         QCOMPARE(later->exitCode(), 0);
         QCOMPARE(later->readAllStandardOutput(), kBanner);
-#ifndef Q_OS_WIN
-        // On Windows, Qt's debug messages go to the debugger.
         const QStringList debugLines =
-            QString::fromLocal8Bit(later->readAllStandardError()).split('\n');
+            QString::fromLocal8Bit(later->readAllStandardError()).remove('\r').split('\n');
         QCOMPARE(
             debugLines.count(QStringLiteral("An instance of Orvik Updater is already running.")),
             1);
-#endif
 
         // The running instance is left alone.
         QCOMPARE(first->state(), QProcess::Running);
@@ -379,7 +381,7 @@ void tst_Startup::startsAfterPreviousEnded()
             previous->kill();
             QVERIFY(finished(previous));
             if (cInstanceGuard::attachments() != 0)
-                QSKIP("this system removed the killed instance's segment, nothing is left over");
+                qInfo("This system removed the killed instance's segment: nothing is left over.");
         }
     }
 
@@ -410,9 +412,7 @@ void tst_Startup::windowThatFailsToLoadEndsWithMinusOne()
     QCOMPARE(updater->exitStatus(), QProcess::NormalExit);
     QCOMPARE(updater->exitCode(), kWindowFailedExit);
     QCOMPARE(updater->readAllStandardOutput(), kBothLines);
-#ifndef Q_OS_WIN
     QVERIFY(updater->readAllStandardError().contains("failed to load component"));
-#endif
     QCOMPARE(cInstanceGuard::attachments(), -1);
 }
 

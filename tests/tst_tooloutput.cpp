@@ -24,6 +24,8 @@ private slots:
     void overallPercentage();
     void phaseMapping_data();
     void phaseMapping();
+    void wholeRecords_data();
+    void wholeRecords();
     void decoding_data();
     void decoding();
     void listsBootloader_data();
@@ -112,6 +114,54 @@ void tst_ToolOutput::phaseMapping()
     QFETCH(int, overall);
     QCOMPARE(chunk.size(), 61);
     QCOMPARE(cToolOutput::overallPercentage(cToolOutput::decodeUtf8(chunk)), overall);
+}
+
+// What is parsed of each chunk: whole records; an unfinished one waits for the next chunk.
+void tst_ToolOutput::wholeRecords_data()
+{
+    QTest::addColumn<QStringList>("chunks");
+    QTest::addColumn<QStringList>("records"); // each in one parsed part, whole
+    QTest::addColumn<QString>("held");        // not parsed yet after the last chunk
+
+    const QString first =
+        QStringLiteral("\rErase   \t[==                       ]  10%       2048 bytes");
+    const QString second =
+        QStringLiteral("\rErase   \t[=====                    ]  20%       4096 bytes");
+    QTest::newRow("whole record") << QStringList{first} << QStringList{first} << QString();
+    QTest::newRow("record in three chunks")
+        << QStringList{first.left(20), first.mid(20, 20), first.mid(40)} << QStringList{first}
+        << QString();
+    QTest::newRow("whole record, then the start of the next")
+        << QStringList{first + second.left(30)} << QStringList{first} << second.left(30);
+    QTest::newRow("a line is whole at its line end")
+        << QStringList{"Erase    d", "one.\r\n", "\rDownload\t["} << QStringList{"Erase    done."}
+        << QStringLiteral("\rDownload\t[");
+    // As the Windows tool's records arrive: a few bytes at a time.
+    QStringList pieces;
+    const QString stream = first + "\r\nErase    done.\r\n" + second;
+    for (int at = 0; at < stream.size(); at += 3)
+        pieces << stream.mid(at, 3);
+    QTest::newRow("three bytes a chunk")
+        << pieces << QStringList{first, "Erase    done.", second} << QString();
+}
+
+void tst_ToolOutput::wholeRecords()
+{
+    QFETCH(QStringList, chunks);
+    QFETCH(QStringList, records);
+    QFETCH(QString, held);
+    QString pending;
+    QStringList parts;
+    for (const QString &chunk : chunks)
+        parts << cToolOutput::takeWholeRecords(pending, chunk);
+    QCOMPARE(pending, held);
+    // Nothing is lost or parsed twice.
+    QCOMPARE(parts.join(QString()) + pending, chunks.join(QString()));
+    for (const QString &record : records) {
+        QVERIFY2(std::any_of(parts.begin(), parts.end(),
+                             [&](const QString &part) { return part.contains(record); }),
+                 qPrintable(record));
+    }
 }
 
 void tst_ToolOutput::decoding_data()

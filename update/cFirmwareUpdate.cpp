@@ -220,7 +220,8 @@ void cFirmwareUpdate::ProcessOutput()
         return;
     const QString chunk = cToolOutput::decodeUtf8(m_process->readAllStandardOutput());
     m_outputLog += chunk;
-    const int overall = cToolOutput::overallPercentage(chunk);
+    const int overall =
+        cToolOutput::overallPercentage(cToolOutput::takeWholeRecords(m_unfinishedRecord, chunk));
     if (overall > 0)
         setStatus(kTextProgress.arg(overall));
 }

@@ -48,6 +48,8 @@ private:
     QProcess *m_process = nullptr;
     QString m_statusInfo;
     QString m_outputLog;
+    // The start of a progress record whose end is still to come.
+    QString m_unfinishedRecord;
     cImageCopy m_imageCopy;
 };
 

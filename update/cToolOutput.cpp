@@ -40,6 +40,18 @@ int cToolOutput::overallPercentage(const QString &chunk)
     return download ? phase / 2 + 50 : phase / 2;
 }
 
+QString cToolOutput::takeWholeRecords(QString &pending, const QString &chunk)
+{
+    QString text = pending + chunk;
+    pending.clear();
+    if (text.endsWith(QLatin1String(" bytes")))
+        return text;
+    const int end = qMax(text.lastIndexOf(QLatin1Char('\r')), text.lastIndexOf(QLatin1Char('\n')));
+    pending = text.mid(end < 0 ? 0 : end);
+    text.truncate(end < 0 ? 0 : end);
+    return text;
+}
+
 bool cToolOutput::listsBootloader(const QByteArray &listing)
 {
     const QString id = QStringLiteral("%1:%2").arg(QString::number(kVendorId, 16),

@@ -21,6 +21,13 @@ public:
     // Values of 0 and below are not meant to be shown.
     static int overallPercentage(const QString &chunk);
 
+    // The part of "pending" plus "chunk" that holds whole records only: up to the last line
+    // end or carriage return, and also a progress record at the end that is complete (ends
+    // in "bytes"). The rest, an unfinished record, stays in "pending" for the next chunk.
+    // The tool built for Windows writes its progress a few bytes at a time, so that a chunk
+    // rarely holds a whole record there.
+    static QString takeWholeRecords(QString &pending, const QString &chunk);
+
     // Whether a device listing ("-l") names the bootloader's USB IDs.
     static bool listsBootloader(const QByteArray &listing);
 

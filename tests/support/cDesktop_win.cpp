@@ -86,7 +86,9 @@ cDesktop::~cDesktop() = default;
 QProcessEnvironment cDesktop::environment(QProcessEnvironment base) const
 {
     // The suites themselves may run offscreen; the programs they start show their windows.
+    // Qt's messages go to the debugger on Windows; the suites read them on standard error.
     base.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    base.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
     return base;
 }
 

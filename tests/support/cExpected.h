@@ -37,6 +37,17 @@ struct cExpected
         return text;
     }
 
+    // A warning line of the flashing tool: Debian's build starts it with its name (err.h's
+    // warnx), the Windows build's own warnx prints the message alone.
+    static QString toolWarning(const char *text)
+    {
+#ifdef Q_OS_WIN
+        return QString::fromUtf8(text);
+#else
+        return QStringLiteral("dfu-util: ") + QString::fromUtf8(text);
+#endif
+    }
+
     static QString progress(int percent)
     {
         return QStringLiteral("Updating... do not power off unit or quit updater! (%1%)")

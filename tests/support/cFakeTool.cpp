@@ -11,13 +11,17 @@ cFakeTool::cFakeTool(Placement placement) : m_previousDir(QDir::currentPath())
     if (!m_dir.isValid() || !QDir(m_dir.path()).mkpath(QStringLiteral("dfu-util-0.11/win64")))
         return;
     const QString tool = m_dir.filePath(QStringLiteral("dfu-util-0.11/win64/dfu-util-static.exe"));
-    if (placement != Placement::Missing) {
-        if (!QFile::copy(QStringLiteral(FAKEDFU_PATH), tool))
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    if (placement == Placement::Executable) {
+        if (!QFile::copy(QStringLiteral(FAKEDFU_PATH), tool) ||
+            !QFile::setPermissions(tool, readable | QFile::ExeOwner | QFile::ExeGroup))
             return;
-        const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
-        QFile::setPermissions(tool, placement == Placement::Executable
-                                        ? readable | QFile::ExeOwner | QFile::ExeGroup
-                                        : readable);
+    } else if (placement == Placement::NotExecutable) {
+        // No program for any system, and not executable where that is a permission.
+        QFile file(tool);
+        if (!file.open(QIODevice::WriteOnly) || file.write("this is no program\n") <= 0 ||
+            !file.setPermissions(readable))
+            return;
     }
     m_valid = QDir::setCurrent(m_dir.path());
 }

@@ -16,7 +16,7 @@ public:
     enum class Placement
     {
         Executable,
-        NotExecutable,
+        NotExecutable, // a file at the tool's path that cannot be started
         Missing
     };
 
