@@ -29,6 +29,7 @@ function(orvik_add_dfu_util name)
             CC=${ORVIK_MINGW}-gcc-posix "USB_CFLAGS=${ARG_USB_CFLAGS}" "USB_LIBS=${ARG_USB_LIBS}"
             LDFLAGS=-static
         BUILD_COMMAND rm -f src/dfu-util.exe COMMAND $(MAKE) -C src dfu-util.exe
+            COMMAND ${CMAKE_STRIP} src/dfu-util.exe
         BUILD_ALWAYS ON
         INSTALL_COMMAND ""
         BUILD_BYPRODUCTS <BINARY_DIR>/src/dfu-util.exe)

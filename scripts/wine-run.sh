@@ -20,7 +20,10 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 (
     flock 9
     if [ ! -f "$WINEPREFIX/.orvik-ready" ]; then
-        wineboot --init >/dev/null 2>&1
+        # Documents and the other shell folders link into HOME as it is now; a home of the
+        # prefix's own outlives the caller's, which may be a test's temporary one.
+        mkdir -p "$WINEPREFIX.home/Documents"
+        HOME="$WINEPREFIX.home" XDG_CONFIG_HOME= wineboot --init >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' \
             /f >/dev/null 2>&1
         wineserver --wait

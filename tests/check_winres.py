@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Compiles the Windows resource script with windres and checks what it holds:
-one icon group "IDI_ICON1" (U.S. English) of six 32-bit images, and nothing else.
+"""Compiles the Windows resource script with windres, or reads the resources of a built
+program, and checks what they hold: one icon group "IDI_ICON1" (U.S. English) of six 32-bit
+images, and nothing else.
 
-Usage: check_winres.py WINDRES RC_FILE"""
+Usage: check_winres.py WINDRES RC_FILE|PROGRAM.exe"""
 import os
 import shutil
 import struct
@@ -37,17 +38,51 @@ def entries(data):
             yield rtype, name, language, body
 
 
+def pe_entries(data):
+    """The resources of a PE program, from the three levels (type, name, language) of its
+    .rsrc directory. windres loses the language of named entries when it reads a program."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional = struct.unpack_from("<HxxxxxxxxxxxxH", data, pe + 6)
+    table = pe + 24 + optional
+    for i in range(sections):
+        name, _, rva, _, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
+        if name.rstrip(b"\0") == b".rsrc":
+            base, base_rva = raw, rva
+            break
+    else:
+        return
+
+    def directory(offset):
+        named, ids = struct.unpack_from("<HH", data, base + offset + 12)
+        for n in range(named + ids):
+            key, value = struct.unpack_from("<II", data, base + offset + 16 + 8 * n)
+            if key & 0x80000000:
+                length = struct.unpack_from("<H", data, base + (key & 0x7FFFFFFF))[0]
+                start = base + (key & 0x7FFFFFFF) + 2
+                key = data[start:start + 2 * length].decode("utf-16-le")
+            yield key, value
+
+    for rtype, types in directory(0):
+        for name, names in directory(types & 0x7FFFFFFF):
+            for language, leaf in directory(names & 0x7FFFFFFF):
+                rva, size = struct.unpack_from("<II", data, base + leaf)
+                start = base + rva - base_rva
+                yield rtype, name, language, data[start:start + size]
+
+
 def main():
     windres, rc = sys.argv[1], os.path.abspath(sys.argv[2])
     if not shutil.which(windres):
         print(f"SKIP: {windres} not found (Debian package binutils-mingw-w64-x86-64)")
         return 77
-    with tempfile.TemporaryDirectory() as work:
-        res = os.path.join(work, "icon.res")
-        subprocess.run([windres, "--preprocessor=cpp", "-I", os.path.dirname(rc), "-i", rc,
-                        "-O", "res", "-o", res], check=True, cwd=os.path.dirname(rc))
-        data = open(res, "rb").read()
-    found = list(entries(data))
+    if rc.lower().endswith(".exe"):
+        found = list(pe_entries(open(rc, "rb").read()))
+    else:
+        with tempfile.TemporaryDirectory() as work:
+            res = os.path.join(work, "icon.res")
+            subprocess.run([windres, "--preprocessor=cpp", "-I", os.path.dirname(rc), "-i", rc,
+                            "-O", "res", "-o", res], check=True, cwd=os.path.dirname(rc))
+            found = list(entries(open(res, "rb").read()))
     groups = [e for e in found if e[0] == RT_GROUP_ICON]
     icons = {e[1]: e for e in found if e[0] == RT_ICON}
     others = [e[:3] for e in found if e[0] not in (RT_ICON, RT_GROUP_ICON)]

@@ -392,6 +392,14 @@ void tst_Gui::selectThroughDialog(const QString &firmware)
 {
     if (QTest::currentTestFailed())
         return;
+    // A person clicks once the window is drawn.
+    QVERIFY2(eventually([&] {
+                 const QImage shown = m_desktop->grab(m_window);
+                 return shown.valid(kSelectFileInside) &&
+                        QColor(shown.pixel(kSelectFileInside)) == kWhite;
+             }),
+             "Select File was never drawn");
+    QVERIFY(m_desktop->focus(m_window));
     QVERIFY(m_desktop->click(m_window, kSelectFileCentre));
     const QString dialog = m_desktop->waitForWindow(kDialogTitle, 0, kWaitMs);
     QVERIFY2(!dialog.isEmpty(), "Select File did not open the file dialog");
@@ -402,7 +410,7 @@ void tst_Gui::selectThroughDialog(const QString &firmware)
         QVERIFY(m_desktop->focus(dialog));
         QVERIFY2(eventually([&] { return !screenshot(dialog, "2-dialog", &shownPng).isNull(); }),
                  "the file dialog could not be seen");
-        QVERIFY(m_desktop->type(QStringLiteral("Z:") + QDir::toNativeSeparators(firmware)));
+        QVERIFY(m_desktop->type(QStringLiteral("Z:") + QString(firmware).replace('/', '\\')));
     } else {
         const QPoint pathField(m_desktop->size(dialog).width() - kPathFieldRightInset, kPathFieldY);
         QString dialogPng;

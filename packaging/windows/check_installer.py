@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Installs the Windows release with its installer, silently, under Wine, and checks what a
+user gets: the release's files in Program Files, a Start-menu shortcut that starts the updater
+in its own folder, and an entry in the list of installed programs; then uninstalls it, silently
+too, and checks that all of it is gone again. WINEPREFIX names the Wine prefix to use.
+
+Usage: check_installer.py WINE_RUN SETUP.exe RELEASE_FOLDER"""
+import filecmp
+import os
+import struct
+import subprocess
+import sys
+
+NAME = "Orvik Updater"
+FOLDER = "C:\\Program Files\\" + NAME
+KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvikUpdater"
+
+
+def run(wine_run, *arguments):
+    result = subprocess.run([wine_run, *arguments], capture_output=True, text=True, timeout=300)
+    # The uninstaller goes on in a copy of itself: wait for every program of the prefix.
+    subprocess.run(["wineserver", "--wait"], timeout=300)
+    return result
+
+
+def unix(prefix, windows_path):
+    drive, rest = windows_path.split(":\\", 1)
+    return os.path.join(prefix, "drive_" + drive.lower(), *rest.split("\\"))
+
+
+def shortcut(path):
+    """The target and the working directory of a shell link (.lnk)."""
+    data = open(path, "rb").read()
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    pos = 0x4C
+    if flags & 0x01:  # a target ID list
+        pos += 2 + struct.unpack_from("<H", data, pos)[0]
+    target = None
+    if flags & 0x02:  # link info, with the target's local path
+        size, _, _, _, base = struct.unpack_from("<IIIII", data, pos)
+        end = data.index(b"\0", pos + base)
+        target = data[pos + base:end].decode("latin-1")
+        pos += size
+    strings = []
+    for bit in (0x04, 0x08, 0x10, 0x20, 0x40):  # name, relative path, working dir, ...
+        if flags & bit:
+            count = struct.unpack_from("<H", data, pos)[0]
+            width = 2 if flags & 0x80 else 1
+            text = data[pos + 2:pos + 2 + count * width]
+            strings.append((bit, text.decode("utf-16-le" if width == 2 else "latin-1").rstrip("\0")))
+            pos += 2 + count * width
+    return target, dict(strings).get(0x10)
+
+
+def files(folder):
+    return sorted(os.path.relpath(os.path.join(root, name), folder)
+                  for root, _, names in os.walk(folder) for name in names)
+
+
+def main():
+    wine_run, setup, release = sys.argv[1:4]
+    prefix = os.environ["WINEPREFIX"]
+    errors = []
+    installed = unix(prefix, FOLDER)
+    link = unix(prefix, "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\"
+                + NAME + ".lnk")
+
+    result = run(wine_run, setup, "/S")
+    if result.returncode != 0:
+        sys.exit(f"the installer ended with {result.returncode}: {result.stderr}")
+    expected = files(release) + ["uninstall.exe"]
+    if files(installed) != sorted(expected):
+        errors.append(f"installed files differ: {sorted(set(files(installed)) ^ set(expected))}")
+    changed = [name for name in files(release)
+               if not filecmp.cmp(os.path.join(release, name), os.path.join(installed, name),
+                                  shallow=False)]
+    if changed:
+        errors.append(f"installed differently: {changed}")
+    if not os.path.isfile(link):
+        errors.append("no Start-menu shortcut")
+    else:
+        target, working = shortcut(link)
+        print(f"shortcut: {target} in {working}")
+        if target != FOLDER + "\\orvik-updater.exe" or working != FOLDER:
+            errors.append(f"the shortcut starts {target} in {working}")
+    entry = run(wine_run, "reg", "query", KEY, "/v", "UninstallString")
+    if FOLDER + "\\uninstall.exe" not in entry.stdout:
+        errors.append(f"no uninstall entry: {entry.stdout} {entry.stderr}")
+
+    result = run(wine_run, FOLDER + "\\uninstall.exe", "/S")
+    if result.returncode != 0:
+        errors.append(f"the uninstaller ended with {result.returncode}")
+    if os.path.exists(installed):
+        errors.append(f"left after uninstalling: {files(installed) or 'the empty folder'}")
+    if os.path.exists(link):
+        errors.append("the shortcut was left")
+    if run(wine_run, "reg", "query", KEY).returncode == 0:
+        errors.append("the uninstall entry was left")
+    for error in errors:
+        print("FAIL:", error)
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
