@@ -23,7 +23,6 @@ function(orvik_add_dfu_util name)
     orvik_windows_source(dfu-util_0.11.orig.tar.gz url hash)
     ExternalProject_Add(${name}
         URL ${url} URL_HASH ${hash}
-        DOWNLOAD_EXTRACT_TIMESTAMP ON
         DEPENDS ${ARG_DEPENDS}
         CONFIGURE_COMMAND <SOURCE_DIR>/configure --host=${ORVIK_MINGW} --quiet
             CC=${ORVIK_MINGW}-gcc-posix "USB_CFLAGS=${ARG_USB_CFLAGS}" "USB_LIBS=${ARG_USB_LIBS}"

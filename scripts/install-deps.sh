@@ -25,6 +25,8 @@ packages=(
     dbus-daemon dbus-x11 at-spi2-core
     desktop-file-utils appstream dpkg-dev file
     binutils-mingw-w64-x86-64
+    # the Windows release (scripts/windows.sh): MinGW, Wine to run it, NSIS for its installer
+    g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 nsis
     clang libclang-rt-14-dev valgrind
 )
 

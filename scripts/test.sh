@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the updater and its tests, and runs every test, first against
-# Qt 5 and then against Qt 6; then fuzzes the reading of the flashing tool's output for a minute
-# and runs every test again in a build with AddressSanitizer and UBSan (Qt 5).
+# Qt 5 and then against Qt 6; then builds the Windows release and runs its suites under Wine;
+# then fuzzes the reading of the flashing tool's output for a minute and runs every test again
+# in a build with AddressSanitizer and UBSan (Qt 5).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,6 +15,9 @@ cmake --build build -j"$(nproc)"
 cmake -S . -B build-qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_QT_MAJOR=6 >/dev/null
 cmake --build build-qt6 -j"$(nproc)"
 (cd build-qt6 && env -u CI -u ORVIK_TEST_INSTALL_DEB ctest --output-on-failure -j2)
+
+# The Windows release, cross-built with MinGW, and its suites under Wine (README, "Windows").
+scripts/windows.sh
 
 # 30 s per fuzzer; any finding fails. fuzz/README.md tells how to fuzz for longer.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
