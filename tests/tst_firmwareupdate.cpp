@@ -16,8 +16,7 @@
 namespace {
 const QString kUpdating = cExpected::updating;
 const QString kNoDevice = cExpected::noDevice;
-const QString kListing = QStringLiteral(
-    "out Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, path=\"1-1\", alt=0\\n");
+const QString kListing = cFakeTool::bootloaderListed;
 const auto progressText = cExpected::progress;
 const auto flashArguments = cExpected::flashArguments;
 

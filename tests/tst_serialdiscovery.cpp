@@ -136,6 +136,7 @@ void tst_SerialDiscovery::serialPath()
     QCOMPARE(listedPorts(), ports.names());
     cAttempt attempt;
     QVERIFY(attempt.tool.isValid());
+    attempt.tool.setScript({cFakeTool::bootloaderListed}, {});
     forgetRequestedSettings();
     QVERIFY(attempt.begin());
     QCOMPARE(attempt.printed, kOpened.toUtf8() + '\n');
@@ -160,7 +161,9 @@ void tst_SerialDiscovery::serialPath()
 
     QTRY_COMPARE_WITH_TIMEOUT(attempt.complete.count(), 1, 60000);
     QCOMPARE(attempt.complete.at(0).at(0).toBool(), true);
-    QCOMPARE(cExpected::withCopy(attempt.tool.calls()), (QList<QStringList>{flashArguments(pair)}));
+    // The bootloader is looked for once before the run; it is there.
+    QCOMPARE(cExpected::withCopy(attempt.tool.calls()),
+             (QList<QStringList>{{QStringLiteral("-l")}, flashArguments(pair)}));
 }
 
 void tst_SerialDiscovery::noPortUsed_data()
@@ -260,6 +263,17 @@ void tst_SerialDiscovery::presence_data()
         << "Orvik connected in its bootloader" << 1;
     QTest::newRow("nothing listed")
         << QVector<PortEntry>{} << false << true << nothing << "No Orvik connected" << 1;
+    // Only the error output tells a bootloader the tool may not open from none at all.
+    QTest::newRow("bootloader without a driver")
+        << QVector<PortEntry>{} << false << true
+        << (nothing + QStringList{"err dfu-util: Cannot open DFU device 0483:df11 found on devnum "
+                                  "5 (LIBUSB_ERROR_NOT_SUPPORTED)\\n"})
+        << "Orvik in its bootloader, but it has no driver" << 1;
+    QTest::newRow("bootloader, access denied")
+        << QVector<PortEntry>{} << false << true
+        << (nothing + QStringList{"err dfu-util: Cannot open DFU device 0483:df11 found on devnum "
+                                  "5 (LIBUSB_ERROR_ACCESS)\\n"})
+        << "Orvik found, but access is denied" << 1;
     QTest::newRow("listing hangs") << QVector<PortEntry>{} << false << true
                                    << bootloader + QStringList{"hang"} << "No Orvik connected" << 1;
     QTest::newRow("no tool") << QVector<PortEntry>{} << false << false << QStringList()

@@ -7,7 +7,7 @@
 
 namespace {
 const QString kUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
-const QString kListing = QStringLiteral("out Found DFU: [0483:df11]\\n");
+const QString kListing = cFakeTool::bootloaderListed;
 
 struct cMethod
 {

@@ -22,7 +22,7 @@ cDevicePresence::cDevicePresence(QObject *parent) : QObject(parent)
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, &cDevicePresence::refresh);
     m_listingLimit.setSingleShot(true);
-    connect(&m_listingLimit, &QTimer::timeout, this, [this] { endListing(false); });
+    connect(&m_listingLimit, &QTimer::timeout, this, [this] { endListing(eSeen::Nothing); });
 }
 
 cDevicePresence::~cDevicePresence()
@@ -80,7 +80,7 @@ void cDevicePresence::refresh()
     else if (!m_sinceListing.isValid() || m_sinceListing.hasExpired(kListingEveryMs))
         startListing();
     else
-        show(m_listed ? eSeen::Bootloader : eSeen::Nothing);
+        show(m_listed);
 }
 
 void cDevicePresence::startListing()
@@ -89,18 +89,26 @@ void cDevicePresence::startListing()
     m_listing = std::make_unique<QProcess>();
     connect(m_listing.get(), qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this](int, QProcess::ExitStatus status) {
-                endListing(status == QProcess::NormalExit &&
-                           cToolOutput::listsBootloader(m_listing->readAllStandardOutput()));
+                eSeen seen = eSeen::Nothing;
+                if (status == QProcess::NormalExit) {
+                    if (cToolOutput::listsBootloader(m_listing->readAllStandardOutput()))
+                        seen = eSeen::Bootloader;
+                    else if (const auto unopened = cToolOutput::unopenedBootloader(
+                                 m_listing->readAllStandardError()))
+                        seen = unopened == cToolOutput::eNoDriver ? eSeen::BootloaderNoDriver
+                                                                  : eSeen::BootloaderDenied;
+                }
+                endListing(seen);
             });
     connect(m_listing.get(), &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            endListing(false);
+            endListing(eSeen::Nothing);
     });
     m_listingLimit.start(kListingLimitMs);
     m_listing->start(cToolProcess::toolPath(), {QStringLiteral("-l")});
 }
 
-void cDevicePresence::endListing(bool listed)
+void cDevicePresence::endListing(eSeen listed)
 {
     m_listingLimit.stop();
     if (m_listing) {
@@ -133,6 +141,12 @@ void cDevicePresence::show(eSeen seen)
         break;
     case eSeen::Bootloader:
         text = QStringLiteral("Orvik connected in its bootloader");
+        break;
+    case eSeen::BootloaderNoDriver:
+        text = QStringLiteral("Orvik in its bootloader, but it has no driver");
+        break;
+    case eSeen::BootloaderDenied:
+        text = deniedBootloaderText();
         break;
     }
     if (text != m_text) {

@@ -43,18 +43,22 @@ private:
         Nothing,
         Port,
         PortDenied,
-        Bootloader
+        Bootloader,
+        BootloaderNoDriver,
+        BootloaderDenied
     };
 
     void startListing();
-    void endListing(bool listed);
+    void endListing(eSeen listed);
     void show(eSeen seen);
+    // The line for a bootloader the tool may not open: what that means differs by system.
+    static QString deniedBootloaderText();
 
     QTimer m_poll;
     QTimer m_listingLimit;
     QElapsedTimer m_sinceListing;
     std::unique_ptr<QProcess> m_listing;
-    bool m_listed = false; // the last listing showed the bootloader
+    eSeen m_listed = eSeen::Nothing; // what the last listing showed
     bool m_stopped = false;
     QString m_text;
 };

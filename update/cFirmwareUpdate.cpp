@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTextStream>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -25,6 +26,11 @@ constexpr int kProbeWaitMs = 30000;
 // How long an abandoned listing gets to end after it was killed.
 constexpr int kProbeKillWaitMs = 5000;
 constexpr unsigned long kPauseBeforeFlashingMs = 500;
+// After the switch, the bootloader can take seconds to show (on Windows above all): the
+// tool's listing is asked this often, for this long, before the flashing run starts.
+constexpr int kBootloaderLookEveryMs = 500;
+constexpr int kBootloaderWaitMs = 10000;
+constexpr int kListingKillWaitMs = 2000;
 constexpr int kShutdownWaitMs = 30000;
 
 const QString kTextToolMissing = QStringLiteral("Failed to find DFU Util");
@@ -142,7 +148,7 @@ bool cFirmwareUpdate::BeginUpdate()
         setStatus(kTextUpdateModeFailed);
         return false;
     }
-    startFlashing(productId);
+    waitForBootloader(productId);
     return true;
 }
 
@@ -170,7 +176,59 @@ void cFirmwareUpdate::startFlashing(quint16 productId)
     setStatus(kTextUpdating);
     // Gives the device time to come back as its bootloader.
     QThread::msleep(kPauseBeforeFlashingMs);
+    launchFlashing(productId);
+}
 
+// Within the event loop, so that the window goes on responding: the pause, then a listing
+// every half second until the bootloader shows or the time is up. Then the flashing run
+// starts in any case; if the bootloader never came, its failure is the tool's own to tell.
+void cFirmwareUpdate::waitForBootloader(quint16 productId)
+{
+    setStatus(kTextUpdating);
+    QTimer::singleShot(kPauseBeforeFlashingMs, this, [this, productId] {
+        m_waitingSince.start();
+        lookForBootloader(productId);
+    });
+}
+
+void cFirmwareUpdate::lookForBootloader(quint16 productId)
+{
+    m_listing = std::make_unique<QProcess>();
+    const auto listed = [this, productId](bool found) {
+        if (!m_listing)
+            return;
+        m_listing->disconnect(this);
+        if (m_listing->state() != QProcess::NotRunning) {
+            m_listing->kill();
+            m_listing->waitForFinished(kListingKillWaitMs);
+        }
+        // Released later: this may run inside one of the process's own signals.
+        m_listing.release()->deleteLater();
+        const qint64 left = kBootloaderWaitMs - m_waitingSince.elapsed();
+        if (found || left <= 0) {
+            launchFlashing(productId);
+            return;
+        }
+        QTimer::singleShot(int(qMin<qint64>(left, kBootloaderLookEveryMs)), this,
+                           [this, productId] { lookForBootloader(productId); });
+    };
+    connect(m_listing.get(), qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
+            [this, listed] {
+                listed(cToolOutput::listsBootloader(m_listing->readAllStandardOutput()));
+            });
+    connect(m_listing.get(), &QProcess::errorOccurred, this,
+            [listed](QProcess::ProcessError error) {
+                if (error == QProcess::FailedToStart)
+                    listed(false);
+            });
+    // A listing that hangs must not hold up the run beyond the wait.
+    QTimer::singleShot(int(qMax<qint64>(0, kBootloaderWaitMs - m_waitingSince.elapsed())),
+                       m_listing.get(), [listed] { listed(false); });
+    m_listing->start(cToolProcess::toolPath(), {QStringLiteral("-l")});
+}
+
+void cFirmwareUpdate::launchFlashing(quint16 productId)
+{
     const QStringList arguments{QStringLiteral("-d"), cToolOutput::devicePair(productId),
                                 QStringLiteral("-a"), QStringLiteral("0"),
                                 QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),

@@ -3,9 +3,12 @@
 
 #include "cImageCopy.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
 #include <QString>
+
+#include <memory>
 
 // One update attempt: finds the device, switches it into its bootloader, runs
 // the flashing tool and reports progress and the result.
@@ -37,6 +40,9 @@ public slots:
 private:
     bool probeBootloader();
     void startFlashing(quint16 productId);
+    void waitForBootloader(quint16 productId);
+    void lookForBootloader(quint16 productId);
+    void launchFlashing(quint16 productId);
     void finishRun(bool success);
     void writeUpdateLog();
     // True when the whole log reached the file; a partial one is removed.
@@ -51,6 +57,9 @@ private:
     // The start of a progress record whose end is still to come.
     QString m_unfinishedRecord;
     cImageCopy m_imageCopy;
+    // The listing that looks for the bootloader after the switch, and since when it looks.
+    std::unique_ptr<QProcess> m_listing;
+    QElapsedTimer m_waitingSince;
 };
 
 #endif // CFIRMWAREUPDATE_H

@@ -1,5 +1,7 @@
 #include "cToolOutput.h"
 
+#include <QStringList>
+
 namespace {
 constexpr int kVendorId = 0x0483;
 constexpr int kBootloaderProductId = 0xDF11;
@@ -57,6 +59,25 @@ bool cToolOutput::listsBootloader(const QByteArray &listing)
     const QString id = QStringLiteral("%1:%2").arg(QString::number(kVendorId, 16),
                                                    QString::number(kBootloaderProductId, 16));
     return decodeUtf8(listing).indexOf(id, 0, Qt::CaseSensitive) >= 0;
+}
+
+cToolOutput::eUnopened cToolOutput::unopenedBootloader(const QByteArray &errors)
+{
+    // "Cannot open DFU device 0483:df11 found on devnum 5 (LIBUSB_ERROR_NOT_SUPPORTED)"
+    const QString id = QStringLiteral("Cannot open DFU device %1:%2 ")
+                           .arg(kVendorId, 4, 16, QLatin1Char('0'))
+                           .arg(kBootloaderProductId, 4, 16, QLatin1Char('0'));
+    const QStringList lines = decodeUtf8(errors).split(QLatin1Char('\n'));
+    eUnopened seen = eOpened;
+    for (const QString &line : lines) {
+        if (!line.contains(id))
+            continue;
+        if (line.contains(QLatin1String("(LIBUSB_ERROR_NOT_SUPPORTED)")))
+            seen = eNoDriver;
+        else if (line.contains(QLatin1String("(LIBUSB_ERROR_ACCESS)")) && seen == eOpened)
+            seen = eDenied;
+    }
+    return seen;
 }
 
 QString cToolOutput::devicePair(quint16 productId)

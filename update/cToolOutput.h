@@ -31,6 +31,16 @@ public:
     // Whether a device listing ("-l") names the bootloader's USB IDs.
     static bool listsBootloader(const QByteArray &listing);
 
+    // What the error output of a listing says of a bootloader of the Orvik it saw but could
+    // not open: only the text tells this from no device at all.
+    enum eUnopened
+    {
+        eOpened,   // no such complaint
+        eNoDriver, // LIBUSB_ERROR_NOT_SUPPORTED: Windows has no driver bound to it
+        eDenied    // LIBUSB_ERROR_ACCESS: no permission, or (Windows) held by another program
+    };
+    static eUnopened unopenedBootloader(const QByteArray &errors);
+
     // The "-d" argument: run-time IDs, then the bootloader's.
     static QString devicePair(quint16 productId);
 };

@@ -1,5 +1,6 @@
 #include "cOrvikEmulator.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
@@ -53,6 +54,13 @@ void cOrvikEmulator::setFault(const QString &fault)
 bool cOrvikEmulator::waitForRestartIntoApplication(int ms) const
 {
     return QTest::qWaitFor([this] { return mode() == QLatin1String("run"); }, ms);
+}
+
+void cOrvikEmulator::enterBootloader(int afterMs)
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("appears-at")),
+                    QByteArray::number(QDateTime::currentMSecsSinceEpoch() + afterMs) + '\n');
+    setMode(QStringLiteral("bootloader"));
 }
 
 void cOrvikEmulator::holdDownloads()

@@ -32,13 +32,15 @@ public:
     // "bootloader" shows the device on the bus; anything else hides it.
     void setMode(const QString &mode);
     QString mode() const;
-    // none, access, erase-stall, erase-error, vanish-download, vanish-leave, slow-erase.
+    // none, access, no-driver, erase-stall, erase-error, vanish-download, vanish-leave,
+    // slow-erase.
     void setFault(const QString &fault);
 
     // The device is in its bootloader from the start.
     void startInBootloader() { setMode(QStringLiteral("bootloader")); }
-    // The application obeyed the switch command; may be called from any thread.
-    void enterBootloader() { setMode(QStringLiteral("bootloader")); }
+    // The application obeyed the switch command; the bootloader shows "afterMs" later. May
+    // be called from any thread.
+    void enterBootloader(int afterMs = 0);
     // True once the device has left the bootloader for the application.
     bool waitForRestartIntoApplication(int ms) const;
     // Holds each download at its first command until release(); true once one is held.

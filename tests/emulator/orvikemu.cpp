@@ -6,8 +6,10 @@
 //              Set to "run" when the device leaves for the application and to
 //              "vanished" when it drops off during a download.
 //   flash.bin  1 MiB of NOR flash at 0x08000000 (created 0xFF-filled).
-//   fault      optional: none, access, erase-stall, erase-error,
-//              vanish-download, vanish-leave, slow-erase.
+//   fault      optional: none, access, no-driver (opening fails as with no WinUSB driver),
+//              erase-stall, erase-error, vanish-download, vanish-leave, slow-erase.
+//   appears-at optional: in "bootloader" mode, the device shows only from this time on
+//              (milliseconds since the epoch), as a bootloader that comes back slowly.
 //   events     appended, one line per DfuSe command received.
 //   hold       optional: a download waits at its first command until "go" exists (for at
 //              most two minutes), having made "started", so that a test can look at the
@@ -117,6 +119,7 @@ enum class Fault
 {
     None,
     Access,
+    NoDriver,
     EraseStall,
     EraseError,
     VanishDownload,
@@ -212,7 +215,12 @@ void logEvent(const char *format, ...)
 
 bool devicePresent()
 {
-    return !g.gone && readWord("mode") == "bootloader";
+    if (g.gone || readWord("mode") != "bootloader")
+        return false;
+    const std::string appearsAt = readWord("appears-at");
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    return appearsAt.empty() || now.count() >= std::stoll(appearsAt);
 }
 
 bool exists(const char *name)
@@ -306,6 +314,8 @@ Fault parseFault(const std::string &word)
 {
     if (word == "access")
         return Fault::Access;
+    if (word == "no-driver")
+        return Fault::NoDriver;
     if (word == "erase-stall")
         return Fault::EraseStall;
     if (word == "erase-error")
@@ -739,6 +749,8 @@ int libusb_open(libusb_device *device, libusb_device_handle **handle)
         return LIBUSB_ERROR_NO_DEVICE;
     if (g.fault == Fault::Access)
         return LIBUSB_ERROR_ACCESS;
+    if (g.fault == Fault::NoDriver)
+        return LIBUSB_ERROR_NOT_SUPPORTED;
     *handle = new libusb_device_handle{device};
     return LIBUSB_SUCCESS;
 }

@@ -6,6 +6,8 @@
 #include "cOrvikEmulator.h"
 #include "cUpdateDialog.h"
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QtTest>
 
 #include <thread>
@@ -105,9 +107,9 @@ public:
     // As a device does: the bootloader appears once the command has come in. Then, if
     // given, "replacement" takes the place of "file", as a download finishing late would.
     void switchOnCommand(int port, const QString &file = QString(),
-                         const QByteArray &replacement = QByteArray())
+                         const QByteArray &replacement = QByteArray(), int afterMs = 0)
     {
-        m_watcher = std::thread([this, port, file, replacement] {
+        m_watcher = std::thread([this, port, file, replacement, afterMs] {
 #ifdef ORVIK_FAKE_SERIAL_PORTS
             if (m_ports.received(port, kUpdateModeCommand.size()) != kUpdateModeCommand)
                 return;
@@ -119,20 +121,33 @@ public:
                 if (replaced.open(QIODevice::WriteOnly))
                     replaced.write(replacement);
             }
-            m_emulator.enterBootloader();
+            m_emulator.enterBootloader(afterMs);
         });
     }
 
     // Runs one attempt for the file and waits for its end; returns the final state.
+    // Until the first percentage, also the longest pause between two handled events.
     int update(const QString &firmware)
     {
         dialog.setSelectedFirmwareFile(firmware);
+        QElapsedTimer sinceTick;
+        QTimer ticks;
+        QObject::connect(&ticks, &QTimer::timeout, &ticks, [&] {
+            if (percentages().isEmpty())
+                longestPauseMs = qMax(longestPauseMs, sinceTick.restart());
+        });
+        ticks.start(10);
+        startedAt.start();
+        sinceTick.start();
         dialog.startUpdate();
         // A run that does not end in time shows as still in progress (1).
         return QTest::qWaitFor([this] { return dialog.status() != eUpdateInProgress; }, 120000)
                    ? dialog.status()
                    : eUpdateInProgress;
     }
+
+    qint64 longestPauseMs = 0;
+    QElapsedTimer startedAt;
 
     // The overall percentages shown, in order.
     QList<int> percentages() const
@@ -167,6 +182,7 @@ private slots:
     void initTestCase();
     void success_data();
     void success();
+    void noDevice_data();
     void noDevice();
     void refusedImage();
     void fault_data();
@@ -190,6 +206,10 @@ void tst_EndToEnd::success_data()
 
     QTest::newRow("serial 0x5740") << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
                                    << "";
+    // As on Windows, the bootloader shows seconds after the switch.
+    QTest::newRow("bootloader back after 4 s")
+        << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
+        << "late";
     QTest::newRow("file replaced after the switch")
         << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
         << "replaced";
@@ -220,11 +240,12 @@ void tst_EndToEnd::success()
     QVERIFY(scenario.isValid());
     const QString firmware = scenario.filePath(name);
     const bool replaced = fault == QLatin1String("replaced");
-    if (!fault.isEmpty() && !replaced)
+    const bool late = fault == QLatin1String("late");
+    if (!fault.isEmpty() && !replaced && !late)
         scenario.emulator().setFault(fault);
     if (productId)
         scenario.switchOnCommand(0, replaced ? firmware : QString(),
-                                 "<html><body>404 Not Found</body></html>");
+                                 "<html><body>404 Not Found</body></html>", late ? 4000 : 0);
     else
         scenario.emulator().startInBootloader();
 
@@ -243,10 +264,21 @@ void tst_EndToEnd::success()
 
     const QString pair = productId ? QStringLiteral("483:%1,483:df11").arg(productId, 0, 16)
                                    : QStringLiteral("483:0,483:df11");
-    QList<QStringList> calls{flashArguments(pair)};
-    if (!productId)
-        calls.prepend({QStringLiteral("-l")});
-    QCOMPARE(cExpected::withCopy(scenario.emulator().calls()), calls);
+    // Either road lists the bootloader once before the run: the probe, or the look after the
+    // switch, which finds it there.
+    const QList<QStringList> calls{{QStringLiteral("-l")}, flashArguments(pair)};
+    const QList<QStringList> made = cExpected::withCopy(scenario.emulator().calls());
+    if (late) {
+        // Listings every half second until the bootloader showed, and the window kept going.
+        QVERIFY2(made.size() > 2, qPrintable(QString::number(made.size())));
+        for (int i = 0; i + 1 < made.size(); ++i)
+            QCOMPARE(made.at(i), QStringList{QStringLiteral("-l")});
+        QCOMPARE(made.last(), flashArguments(pair));
+        QVERIFY2(scenario.longestPauseMs < 100,
+                 qPrintable(QString::number(scenario.longestPauseMs)));
+    } else {
+        QCOMPARE(made, calls);
+    }
 
     const QByteArray flash = scenario.emulator().flash();
     QCOMPARE(flash.left(size), content);
@@ -289,10 +321,24 @@ void tst_EndToEnd::success()
         logged(cExpected::toolWarning("Warning: Invalid DFU suffix signature\n").toUtf8())));
 }
 
+// The probe finds no bootloader it can use; the attempt says so, as it always did.
+void tst_EndToEnd::noDevice_data()
+{
+    QTest::addColumn<QString>("fault"); // empty: no device at all
+    QTest::newRow("nothing there") << QString();
+    QTest::newRow("bootloader without a driver") << "no-driver";
+    QTest::newRow("bootloader not to be opened") << "access";
+}
+
 void tst_EndToEnd::noDevice()
 {
+    QFETCH(QString, fault);
     cScenario scenario;
     QVERIFY(scenario.isValid());
+    if (!fault.isEmpty()) {
+        scenario.emulator().setFault(fault);
+        scenario.emulator().startInBootloader();
+    }
     const QString firmware = scenario.filePath("app.bin");
     QFile file(firmware);
     QVERIFY(file.open(QIODevice::WriteOnly));
@@ -345,6 +391,10 @@ void tst_EndToEnd::fault_data()
     QTest::addColumn<QByteArray>("error");
 
     QTest::newRow("access denied") << "access" << true << QByteArray("LIBUSB_ERROR_ACCESS");
+    QTest::newRow("no driver, after the switch")
+        << "no-driver" << true << QByteArray("LIBUSB_ERROR_NOT_SUPPORTED");
+    QTest::newRow("bootloader never back after the switch")
+        << "never-back" << true << QByteArray("No DFU capable USB device available");
     QTest::newRow("stall during erase")
         << "erase-stall" << false << QByteArray("Error during special command \"ERASE_PAGE\"");
     QTest::newRow("erase error status") << "erase-error" << false << QByteArray("Wrong state");
@@ -363,10 +413,11 @@ void tst_EndToEnd::fault()
 
     cScenario scenario(serial ? 0x5740 : 0);
     QVERIFY(scenario.isValid());
-    scenario.emulator().setFault(fault);
-    if (serial)
+    if (fault != QLatin1String("never-back"))
+        scenario.emulator().setFault(fault);
+    if (serial && fault != QLatin1String("never-back"))
         scenario.switchOnCommand(0);
-    else
+    else if (!serial)
         scenario.emulator().startInBootloader();
     const QString firmware = scenario.filePath("app.bin");
     QFile file(firmware);
@@ -376,6 +427,10 @@ void tst_EndToEnd::fault()
 
     QCOMPARE(scenario.update(firmware), int(eUpdateFailed));
     QCOMPARE(scenario.statuses.last(), QStringLiteral("Update failed"));
+    // After the switch, the wait for the bootloader ends after 10 s, then the tool says why.
+    if (serial && (fault == QLatin1String("never-back") || fault == QLatin1String("no-driver")))
+        QVERIFY2(scenario.startedAt.elapsed() >= 10000,
+                 qPrintable(QString::number(scenario.startedAt.elapsed())));
     QFile log(scenario.filePath("app.OrvikUpdater.log"));
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QByteArray text = log.readAll();

@@ -102,12 +102,13 @@ public:
 
     cOrvikEmulator emulator;
 
-    void switchOnCommand()
+    // The bootloader shows "afterMs" after the command has come in.
+    void switchOnCommand(int afterMs)
     {
-        m_watcher = std::thread([this] {
+        m_watcher = std::thread([this, afterMs] {
             m_commandSeen = m_ports.received(0, kUpdateModeCommand.size());
             if (m_commandSeen == kUpdateModeCommand)
-                emulator.enterBootloader();
+                emulator.enterBootloader(afterMs);
         });
     }
     // The bytes that arrived at the far end of the port (waits for the watcher's end).
@@ -469,14 +470,17 @@ void tst_Gui::closeAndExpectExit()
 void tst_Gui::success_data()
 {
     QTest::addColumn<int>("productId"); // 0: no serial port, the device waits in its bootloader
+    QTest::addColumn<int>("lateMs");    // the bootloader shows this long after the switch
 
-    QTest::newRow("serial 0x5740") << 0x5740;
-    QTest::newRow("already in bootloader") << 0;
+    QTest::newRow("serial 0x5740") << 0x5740 << 0;
+    QTest::newRow("serial, bootloader back after 4 s") << 0x5740 << 4000;
+    QTest::newRow("already in bootloader") << 0 << 0;
 }
 
 void tst_Gui::success()
 {
     QFETCH(int, productId);
+    QFETCH(int, lateMs);
     const bool windows = !windowsRelease().isEmpty();
     if (productId && windows)
         QSKIP("Wine's COM ports carry no USB IDs: the serial road is proven on Linux");
@@ -535,10 +539,20 @@ void tst_Gui::success()
              seen.describe().constData());
 
     if (productId)
-        device.switchOnCommand();
-    pressUpdate(device);
-    if (QTest::currentTestFailed())
-        return;
+        device.switchOnCommand(lateMs);
+    QVERIFY(m_desktop->click(m_window, kUpdateCentre));
+    if (lateMs) {
+        // While the updater waits for the bootloader, a close asks first, and Escape keeps
+        // the update going.
+        QVERIFY(m_desktop->requestClose(window));
+        const QString question = m_desktop->waitForWindow(kQuestionTitle, 0, kWaitMs);
+        QVERIFY2(!question.isEmpty(), "closing while waiting for the bootloader did not ask");
+        QVERIFY(m_desktop->focus(question));
+        m_desktop->key(QStringLiteral("Escape"));
+        QVERIFY2(eventually([&] { return !m_desktop->isShown(kQuestionTitle); }),
+                 "Escape did not answer the question");
+    }
+    QVERIFY2(device.emulator.waitForHeldDownload(kWaitMs), "the flashing run did not start");
     if (productId)
         QCOMPARE(device.commandSeen(), kUpdateModeCommand);
 

@@ -44,6 +44,12 @@ public:
     // readers have taken it (this connection runs after the update object's).
     void acknowledgeChunks(QProcess *process);
 
+    // A "[list]" line: the tool's listing of the bootloader, as it prints it.
+    static inline const QString bootloaderListed = QStringLiteral(
+        "out Found DFU: [0483:df11] ver=2200, devnum=5, cfg=1, intf=0, path=\"1-1\", alt=0, "
+        "name=\"@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg\", "
+        "serial=\"3276365F3136\"\\n");
+
     // Escapes bytes for an "out"/"chunk"/"err" line.
     static QString escape(const QByteArray &bytes);
 
