@@ -1,17 +1,14 @@
-#include "cAccessibleButton.h"
 #include "cDevicePresence.h"
 #include "cImageCopy.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
-#include "eUpdateState.h"
+#include "cWindowSetup.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QMetaType>
 #include <QQmlApplicationEngine>
-#include <QQmlContext>
 #include <QQuickWindow>
 #include <QSharedMemory>
 #include <QUrl>
@@ -64,17 +61,11 @@ void startAfterFirstFrame(const QQmlApplicationEngine &engine, cDevicePresence &
 
 int runUpdater(int &argc, char **argv)
 {
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    // Always on with Qt 6.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-#endif
-    QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
-    QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater"));
+    cWindowSetup::beforeApplication();
     QGuiApplication app(argc, argv);
     // Only this instance runs now: no run of ours needs the copies that are left.
     cImageCopy::removeLeftovers();
-
-    qRegisterMetaType<eUpdateState>("eUpdateState");
+    cWindowSetup::afterApplication();
 
     auto *controller = new cUpdateDialog(nullptr);
     int exitCode = 0;
@@ -82,10 +73,7 @@ int runUpdater(int &argc, char **argv)
         cLocalFilePath localFilePath;
         cDevicePresence presence;
         QQmlApplicationEngine engine;
-        cAccessibleButton::install();
-        engine.rootContext()->setContextProperty(QStringLiteral("_App"), controller);
-        engine.rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"), &localFilePath);
-        engine.rootContext()->setContextProperty(QStringLiteral("_Presence"), &presence);
+        cWindowSetup::publish(engine, controller, &localFilePath, &presence);
         {
             const QUrl url(QStringLiteral("qrc:/main.qml"));
             QObject::connect(

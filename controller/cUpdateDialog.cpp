@@ -4,7 +4,10 @@
 
 cUpdateDialog::cUpdateDialog(QObject *parent) : QObject(parent) {}
 
-// The last update object is deliberately kept until the process ends.
+// The last update object is kept on purpose until the process ends: its flashing run may
+// outlast the bounded wait at shutdown, and deleting the object would end the tool with its
+// QProcess in the middle of the write. The leak suppressions (tests/lsan.supp,
+// tests/valgrind.supp) rely on this.
 cUpdateDialog::~cUpdateDialog() = default;
 
 QString cUpdateDialog::statusInfo() const
@@ -34,6 +37,10 @@ void cUpdateDialog::UpdateFinished(bool Success)
 
 void cUpdateDialog::startUpdate()
 {
+    // The window offers no Update meanwhile, but nothing else may cut a running update short:
+    // replacing its update object would end the flashing tool in the middle of the write.
+    if (m_status == eUpdateInProgress)
+        return;
     if (m_update) {
         // Destroyed at the next pass of the event loop; its connections go with it.
         m_update->deleteLater();

@@ -3,7 +3,7 @@
 the program beside the link to dfu-util, the launcher, desktop entry, metainfo, icons and
 udev rules, and nothing else (no test programs).
 
-Usage: check_install_tree.py CMAKE BUILD_DIR APP_ID
+Usage: check_install_tree.py CMAKE BUILD_DIR APP_ID TOOL (the tool's installed path)
 """
 import configparser
 import os
@@ -13,7 +13,10 @@ import sys
 import tempfile
 
 SIZES = (16, 32, 48, 72, 128, 256)
-TOOL = "lib/orvik-updater/dfu-util-0.11/win64/dfu-util-static.exe"
+
+
+# The flashing tool's place in the install tree, as the build names it.
+TOOL = None
 
 
 def expected_files(app_id):
@@ -105,7 +108,9 @@ def run_launcher(prefix, errors):
         errors.append(f"launcher ran with output {run.stdout!r}, expected {want!r}")
 
 
-def main(cmake, build, app_id):
+def main(cmake, build, app_id, tool):
+    global TOOL
+    TOOL = tool
     failed = False
     with tempfile.TemporaryDirectory() as tmp:
         # name: (DESTDIR, prefix); the second is a real prefix, so the launcher can run.
@@ -130,4 +135,4 @@ def main(cmake, build, app_id):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*sys.argv[1:4]))
+    sys.exit(main(*sys.argv[1:5]))

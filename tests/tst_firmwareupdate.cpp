@@ -31,14 +31,7 @@ QByteArray imageWith(quint32 stackPointer, quint32 resetVector, int size = 4096)
     return bytes;
 }
 
-// A progress record exactly as the tool prints it.
-QByteArray record(const char *label, int percent, int bytes)
-{
-    const int bar = percent * 25 / 100;
-    return QByteArray("\r") + label + "\t[" + QByteArray(bar, '=') + QByteArray(25 - bar, ' ') +
-           "] " + QByteArray::number(percent).rightJustified(3, ' ') + "% " +
-           QByteArray::number(bytes).rightJustified(12, ' ') + " bytes";
-}
+const auto record = cExpected::record;
 
 QString chunk(const QByteArray &bytes)
 {

@@ -430,8 +430,18 @@ void tst_Startup::keyboardOnly()
     QVERIFY(m_desktop->key(QStringLiteral("space")));
     const QString dialog = windowOf(updater, kDialogTitle);
     QVERIFY2(!dialog.isEmpty(), "Space on Select File did not open the file dialog");
-    // A person waits for the dialog to take the keyboard. It can vanish before the key's
-    // release has been sent.
+    // A person waits for the dialog to be drawn, settled, and to have the keyboard. It can
+    // vanish before the key's release has been sent.
+    QImage before;
+    QVERIFY2(eventually([&] {
+                 const QImage shown = m_desktop->grab(dialog);
+                 const bool settled =
+                     !shown.isNull() && shown == before &&
+                     shown.pixel(0, 0) != shown.pixel(shown.width() / 2, shown.height() / 2);
+                 before = shown;
+                 return settled;
+             }),
+             "the file dialog was never drawn");
     QVERIFY(m_desktop->focus(dialog));
     m_desktop->key(QStringLiteral("Escape"));
     QVERIFY2(eventually([&] { return !m_desktop->isShown(kDialogTitle); }),

@@ -1,16 +1,11 @@
+#include "cExpected.h"
 #include "cToolOutput.h"
 
 #include <QtTest>
 
 namespace {
 // One progress record as the tool prints it: "\r%s\t[%s] %3d%% %12d bytes".
-QByteArray record(const char *label, int percent, int bytes)
-{
-    const int bar = percent * 25 / 100;
-    return QByteArray("\r") + label + "\t[" + QByteArray(bar, '=') + QByteArray(25 - bar, ' ') +
-           "] " + QByteArray::number(percent).rightJustified(3, ' ') + "% " +
-           QByteArray::number(bytes).rightJustified(12, ' ') + " bytes";
-}
+const auto record = cExpected::record;
 const char *const kErase = "Erase   ";
 const char *const kDownload = "Download";
 } // namespace

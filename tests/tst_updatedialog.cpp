@@ -1,3 +1,4 @@
+#include "cExpected.h"
 #include "cFakeTool.h"
 #include "cFirmwareUpdate.h"
 #include "cUpdateDialog.h"
@@ -6,7 +7,7 @@
 #include <QtTest>
 
 namespace {
-const QString kUpdating = QStringLiteral("Updating... do not power off unit or quit updater!");
+const QString kUpdating = cExpected::updating;
 const QString kListing = cFakeTool::bootloaderListed;
 
 struct cMethod
@@ -170,29 +171,41 @@ void tst_UpdateDialog::attempt_data()
     QTest::addColumn<QStringList>("listing");
     QTest::addColumn<QString>("flashEnd");
     QTest::addColumn<QStringList>("events");
+    QTest::addColumn<bool>("startAgain"); // Update called again while the run goes on
 
     QTest::newRow("flashed") << int(cFakeTool::Placement::Executable) << QStringList{kListing}
                              << "exit 0"
                              << QStringList{"info:" + kUpdating, "status:1", "info:" + kUpdating,
-                                            "info:Update succeeded", "status:2"};
+                                            "info:Update succeeded", "status:2"}
+                             << false;
+    // Nothing may cut the run short: the second call does nothing at all.
+    QTest::newRow("started again during the run")
+        << int(cFakeTool::Placement::Executable) << QStringList{kListing} << "sleep 1500"
+        << QStringList{"info:" + kUpdating, "status:1", "info:" + kUpdating,
+                       "info:Update succeeded", "status:2"}
+        << true;
     QTest::newRow("tool failed") << int(cFakeTool::Placement::Executable) << QStringList{kListing}
                                  << "exit 74"
                                  << QStringList{"info:" + kUpdating, "status:1",
                                                 "info:" + kUpdating, "info:Update failed",
-                                                "status:3"};
+                                                "status:3"}
+                                 << false;
     QTest::newRow("no device") << int(cFakeTool::Placement::Executable)
                                << QStringList{"out nothing"} << "exit 0"
                                << QStringList{"info:Couldn't find any available Orvik Devices",
                                               "status:3",
-                                              "info:Couldn't find any available Orvik Devices"};
+                                              "info:Couldn't find any available Orvik Devices"}
+                               << false;
     QTest::newRow("tool missing") << int(cFakeTool::Placement::Missing) << QStringList()
                                   << QString()
                                   << QStringList{"info:Failed to find DFU Util", "status:3",
-                                                 "info:Failed to find DFU Util"};
+                                                 "info:Failed to find DFU Util"}
+                                  << false;
     QTest::newRow("tool cannot start")
         << int(cFakeTool::Placement::NotExecutable) << QStringList() << QString()
         << QStringList{"info:" + kUpdating, "status:1", "info:" + kUpdating, "info:Update failed",
-                       "status:3"};
+                       "status:3"}
+        << false;
 }
 
 void tst_UpdateDialog::attempt()
@@ -201,6 +214,7 @@ void tst_UpdateDialog::attempt()
     QFETCH(QStringList, listing);
     QFETCH(QString, flashEnd);
     QFETCH(QStringList, events);
+    QFETCH(bool, startAgain);
 
     cFakeTool tool(static_cast<cFakeTool::Placement>(placement));
     QVERIFY(tool.isValid());
@@ -210,9 +224,18 @@ void tst_UpdateDialog::attempt()
     cControllerLog log(dialog);
 
     dialog.startUpdate();
+    if (startAgain) {
+        QCOMPARE(dialog.status(), eUpdateInProgress);
+        dialog.startUpdate();
+        QCOMPARE(dialog.status(), eUpdateInProgress);
+        QCOMPARE(log.events, events.mid(0, 3));
+    }
     QTRY_COMPARE_WITH_TIMEOUT(log.events.size(), events.size(), 30000);
     QTest::qWait(20);
     QCOMPARE(log.events, events);
+    // The listing and the one run; a run cut short would not have succeeded.
+    if (startAgain)
+        QCOMPARE(tool.calls().size(), 2);
 
     // A new selection resets the state but keeps the last attempt's text.
     const QString lastText = dialog.statusInfo();

@@ -93,8 +93,8 @@ void cDevicePresence::startListing()
                 if (status == QProcess::NormalExit) {
                     if (cToolOutput::listsBootloader(m_listing->readAllStandardOutput()))
                         seen = eSeen::Bootloader;
-                    else if (const auto unopened = cToolOutput::unopenedBootloader(
-                                 m_listing->readAllStandardError()))
+                    else if (const auto unopened =
+                                 cToolOutput::unopenedBootloader(m_listing->readAllStandardError()))
                         seen = unopened == cToolOutput::eNoDriver ? eSeen::BootloaderNoDriver
                                                                   : eSeen::BootloaderDenied;
                 }

@@ -4,7 +4,6 @@
 #include <QString>
 
 namespace {
-constexpr quint16 kVendorId = 0x0483;
 constexpr quint16 kProductIds[] = {0x5740, 0xA44B};
 // Windows names the port by its driver, Linux by the device's USB product string.
 const QString kDescriptions[] = {QStringLiteral("USB Serial Device"),

@@ -1,6 +1,8 @@
 #ifndef CORVIKPORT_H
 #define CORVIKPORT_H
 
+#include <QtGlobal>
+
 class QSerialPortInfo;
 
 // Which serial ports are the Orvik's in its running mode. The update and the presence line
@@ -8,6 +10,9 @@ class QSerialPortInfo;
 class cOrvikPort
 {
 public:
+    // The USB vendor of the Orvik, in its running mode and in its bootloader.
+    static constexpr quint16 kVendorId = 0x0483;
+
     static bool matches(const QSerialPortInfo &info);
     // Whether this user may open the port, told without opening it: opening it could
     // disturb the device. Windows tells only by opening, so there a port counts as usable.

@@ -1,9 +1,11 @@
 #include "cToolOutput.h"
 
+#include "cOrvikPort.h"
+
 #include <QStringList>
 
 namespace {
-constexpr int kVendorId = 0x0483;
+constexpr int kVendorId = cOrvikPort::kVendorId;
 constexpr int kBootloaderProductId = 0xDF11;
 
 int usableLength(const QByteArray &bytes)

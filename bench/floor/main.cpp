@@ -1,6 +1,8 @@
 // The least a Qt Quick program of the updater's kind does to show a window:
 // the same application attributes, an empty compiled-in window of the same size,
 // or another window given in ORVIK_FLOOR_QML.
+#include "cWindowSetup.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
@@ -8,7 +10,7 @@
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    cWindowSetup::setAttributes();
     QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
     QCoreApplication::setApplicationName(QStringLiteral("Orvik Bench Floor"));
     QGuiApplication app(argc, argv);

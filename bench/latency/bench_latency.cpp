@@ -7,9 +7,11 @@
 // Usage: bench_latency [RUNS]   (under an X server; without DISPLAY the offscreen
 // platform with the software renderer)
 #include "benchcommon.h"
+#include "cToolProcess.h"
 #include "cDevicePresence.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
+#include "cWindowSetup.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -28,7 +30,7 @@
 #include <mutex>
 
 namespace {
-const QString kTool = QStringLiteral("./dfu-util-0.11/win64/dfu-util-static.exe");
+const QString kTool = cToolProcess::toolPath();
 const QString kProgress =
     QStringLiteral("Updating... do not power off unit or quit updater! (%1%)");
 
@@ -113,15 +115,14 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software); // no OpenGL there
     }
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
+    cWindowSetup::beforeApplication();
     QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater Bench"));
     QStandardPaths::setTestModeEnabled(true); // the file dialog's settings stay out of ~/.config
     QGuiApplication app(argc, argv);
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
-    qRegisterMetaType<eUpdateState>("eUpdateState");
+    cWindowSetup::afterApplication();
     QTemporaryDir work;
-    if (!work.isValid() || !QDir(work.path()).mkpath(QStringLiteral("dfu-util-0.11/win64")) ||
+    if (!work.isValid() || !QDir(work.path()).mkpath(QFileInfo(kTool).path()) ||
         !QFile::copy(QStringLiteral(BENCHTOOL_PATH), work.filePath(kTool)) ||
         !QDir::setCurrent(work.path()))
         return 2;
@@ -137,9 +138,7 @@ int main(int argc, char **argv)
     cLocalFilePath localFilePath;
     cDevicePresence presence; // not started: the status line shows the run's texts only
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("_App"), &dialog);
-    engine.rootContext()->setContextProperty(QStringLiteral("_LocalFilePath"), &localFilePath);
-    engine.rootContext()->setContextProperty(QStringLiteral("_Presence"), &presence);
+    cWindowSetup::publish(engine, &dialog, &localFilePath, &presence);
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
     auto *window = engine.rootObjects().isEmpty()
                        ? nullptr

@@ -7,9 +7,10 @@
 //   bootloader  no serial port; the device already waits in its bootloader, so the
 //               updater lists the devices ("-l") before flashing
 // Usage: bench_update [ROUNDS [serial|bootloader|both]]
-#include "cFakeSerialPorts.h" // before any Qt header (see there)
+#include "cBootloaderSwitch.h" // before any Qt header (see cFakeSerialPorts.h)
 
 #include "benchcommon.h"
+#include "cToolProcess.h"
 #include "cExpected.h"
 #include "cOrvikEmulator.h"
 #include "cUpdateDialog.h"
@@ -25,14 +26,13 @@
 #include <functional>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 
 extern char **environ;
 
 namespace {
-const char *const kTool = "./dfu-util-0.11/win64/dfu-util-static.exe";
+const QByteArray kToolPath = QFile::encodeName(cToolProcess::toolPath());
+const char *const kTool = kToolPath.constData();
 constexpr double kPauseMs = 500; // the updater's fixed wait before flashing
-const QByteArray kUpdateModeCommand = cExpected::updateModeCommand;
 constexpr int kImageSize = 256 * 1024;
 
 // Milliseconds from spawn to exit of the tool, output discarded; -1 on failure.
@@ -202,12 +202,9 @@ int main(int argc, char **argv)
                     // As the device does: into the bootloader once the command is in.
                     cFakeSerialPorts ports(
                         {{0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None}});
-                    std::thread device([&] {
-                        if (ports.received(0, kUpdateModeCommand.size()) == kUpdateModeCommand)
-                            emulator.enterBootloader();
-                    });
+                    cBootloaderSwitch device(ports, emulator);
+                    device.start(0);
                     updater.run(s);
-                    device.join();
                 }
             }
             if (s.bare < 0 || s.total < 0)

@@ -6,6 +6,7 @@
 // output costs. Each run is a child process of its own, so that VmHWM is its own.
 // Usage: bench_volume [RUNS [MEGABYTES]]
 #include "benchcommon.h"
+#include "cToolProcess.h"
 #include "cFirmwareUpdate.h"
 #include "cToolOutput.h"
 
@@ -18,7 +19,7 @@
 #include <QTextStream>
 
 namespace {
-const QString kTool = QStringLiteral("./dfu-util-0.11/win64/dfu-util-static.exe");
+const QString kTool = cToolProcess::toolPath();
 const QStringList kModes{QStringLiteral("count"), QStringLiteral("keep"),
                          QStringLiteral("updater")};
 const char *const kNames[] = {"bare reader, counting only (baseline)",
@@ -120,7 +121,7 @@ int main(int argc, char **argv)
     const int runs = argc > 1 ? std::atoi(argv[1]) : 5;
     const double megabytes = argc > 2 ? std::atof(argv[2]) : 100;
     QTemporaryDir work;
-    if (!work.isValid() || !QDir(work.path()).mkpath(QStringLiteral("dfu-util-0.11/win64")) ||
+    if (!work.isValid() || !QDir(work.path()).mkpath(QFileInfo(kTool).path()) ||
         !QFile::copy(QStringLiteral(BENCHTOOL_PATH), work.filePath(kTool)))
         return 2;
     qputenv("BENCHTOOL_MODE", "volume");

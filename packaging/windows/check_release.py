@@ -4,7 +4,7 @@ subsystem; the flashing tool, which imports Windows' own DLLs only; every DLL th
 or DLL imports, followed through, either Windows' own or in the folder; no DLL that nothing
 imports; nothing left with debug information; the zip holding exactly that folder.
 
-Usage: check_release.py OBJDUMP FOLDER ZIP"""
+Usage: check_release.py OBJDUMP FOLDER ZIP TOOL (the tool's path in the folder)"""
 import os
 import subprocess
 import sys
@@ -19,10 +19,10 @@ def headers(objdump, path):
 
 
 def main():
-    objdump, folder, archive = sys.argv[1:4]
+    objdump, folder, archive, tool_path = sys.argv[1:5]
     errors = []
     updater = os.path.join(folder, "orvik-updater.exe")
-    tool = os.path.join(folder, "dfu-util-0.11", "win64", "dfu-util-static.exe")
+    tool = os.path.join(folder, *tool_path.split("/"))
     for path in (updater, tool, os.path.join(folder, "qt.conf"),
                  os.path.join(folder, "plugins", "platforms", "qwindows.dll")):
         if not os.path.isfile(path):
@@ -36,7 +36,7 @@ def main():
     others = [name for name in pe_imports.imports(objdump, tool)
               if not pe_imports.is_windows_dll(name)]
     if others:
-        errors.append(f"dfu-util-static.exe imports {', '.join(others)}")
+        errors.append(f"{tool_path} imports {', '.join(others)}")
 
     imported = set()
     for path in pe_imports.binaries(folder):

@@ -1,5 +1,7 @@
 #include "cOrvikEmulator.h"
 
+#include "cFakeTool.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -100,17 +102,5 @@ QStringList cOrvikEmulator::events() const
 
 QList<QStringList> cOrvikEmulator::calls() const
 {
-    QList<QStringList> result;
-    QFile file(m_dir.filePath(QStringLiteral("calls")));
-    if (!file.open(QIODevice::ReadOnly))
-        return result;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (const QByteArray &line : lines) {
-        if (line.isEmpty())
-            continue;
-        QStringList arguments = QString::fromUtf8(line).split(QChar(0x1f));
-        arguments.removeLast(); // after the last separator
-        result << arguments;
-    }
-    return result;
+    return cFakeTool::readCalls(m_dir.filePath(QStringLiteral("calls")));
 }

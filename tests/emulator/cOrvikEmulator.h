@@ -26,7 +26,7 @@ public:
     // The flashing tool that sees the emulated device: Debian's, with the emulator preloaded
     // by a wrapper, or on Windows the tool built from its source with the emulator linked in.
     static bool toolAvailable();
-    // Places that tool at "./dfu-util-0.11/win64/dfu-util-static.exe" under workingDir.
+    // Places that tool where the updater looks for it when it runs in workingDir.
     static bool installTool(const QString &workingDir);
 
     // "bootloader" shows the device on the bus; anything else hides it.

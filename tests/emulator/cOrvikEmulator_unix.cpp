@@ -1,6 +1,9 @@
 #include "cOrvikEmulator.h"
 
+#include "cExpected.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QSaveFile>
 
@@ -17,11 +20,9 @@ bool cOrvikEmulator::toolAvailable()
 // Debian's tool with the emulator preloaded.
 bool cOrvikEmulator::installTool(const QString &workingDir)
 {
-    const QString toolDir = QStringLiteral("dfu-util-0.11/win64");
-    if (!QDir(workingDir).mkpath(toolDir))
+    const QString path = cExpected::toolIn(workingDir);
+    if (!QDir().mkpath(QFileInfo(path).path()))
         return false;
-    const QString path =
-        QDir(workingDir).filePath(toolDir + QStringLiteral("/dfu-util-static.exe"));
     const QByteArray script = "#!/bin/sh\n"
                               "printf '%s\\037' \"$@\" >>\"$ORVIK_EMU_DIR/calls\"\n"
                               "echo >>\"$ORVIK_EMU_DIR/calls\"\n"

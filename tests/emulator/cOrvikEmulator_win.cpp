@@ -1,6 +1,9 @@
 #include "cOrvikEmulator.h"
 
+#include "cExpected.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 
 // The tool built from dfu-util's source with the emulator linked in; it records its own calls.
@@ -11,9 +14,8 @@ bool cOrvikEmulator::toolAvailable()
 
 bool cOrvikEmulator::installTool(const QString &workingDir)
 {
-    const QString toolDir = QStringLiteral("dfu-util-0.11/win64");
-    const QString path =
-        QDir(workingDir).filePath(toolDir + QStringLiteral("/dfu-util-static.exe"));
+    const QString path = cExpected::toolIn(workingDir);
     QFile::remove(path);
-    return QDir(workingDir).mkpath(toolDir) && QFile::copy(QStringLiteral(ORVIKEMU_TOOL), path);
+    return QDir().mkpath(QFileInfo(path).path()) &&
+           QFile::copy(QStringLiteral(ORVIKEMU_TOOL), path);
 }

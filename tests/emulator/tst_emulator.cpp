@@ -89,8 +89,7 @@ Run tst_Emulator::runTool(const QStringList &arguments)
 {
     QProcess process;
     process.setWorkingDirectory(m_work->path());
-    process.start(m_work->filePath(QStringLiteral("dfu-util-0.11/win64/dfu-util-static.exe")),
-                  arguments);
+    process.start(cExpected::toolIn(m_work->path()), arguments);
     Run run;
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
         return run;

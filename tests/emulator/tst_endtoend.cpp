@@ -1,5 +1,5 @@
 #ifdef ORVIK_FAKE_SERIAL_PORTS
-#include "cFakeSerialPorts.h" // first: umockdev.h must come before any Qt header
+#include "cBootloaderSwitch.h" // first: umockdev.h must come before any Qt header
 #endif
 
 #include "cExpected.h"
@@ -10,13 +10,10 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <thread>
-
 namespace {
-const QByteArray kUpdateModeCommand = cExpected::updateModeCommand;
 const QString kNoDevice = cExpected::noDevice;
-const QString kProgressPrefix =
-    QStringLiteral("Updating... do not power off unit or quit updater! (");
+// What stands before the number in a progress text.
+const QString kProgressPrefix = cExpected::updating + QStringLiteral(" (");
 // Sector ends of the emulated flash, as offsets from its base.
 const int kSectorEnds[] = {0x4000, 0x8000, 0xC000, 0x10000, 0x20000, 0x40000};
 
@@ -78,8 +75,6 @@ public:
     }
     ~cScenario()
     {
-        if (m_watcher.joinable())
-            m_watcher.join();
         QDir::setCurrent(m_previousDir);
     }
     cScenario(const cScenario &) = delete;
@@ -104,28 +99,26 @@ public:
         return m_work.filePath(name);
     }
 
-    // As a device does: the bootloader appears once the command has come in. Then, if
-    // given, "replacement" takes the place of "file", as a download finishing late would.
+    // As a device does: the bootloader appears "afterMs" after the command has come in.
+    // Before, if given, "replacement" takes the place of "file", as a download finishing late
+    // would.
     void switchOnCommand(int port, const QString &file = QString(),
                          const QByteArray &replacement = QByteArray(), int afterMs = 0)
     {
-        m_watcher = std::thread([this, port, file, replacement, afterMs] {
 #ifdef ORVIK_FAKE_SERIAL_PORTS
-            if (m_ports.received(port, kUpdateModeCommand.size()) != kUpdateModeCommand)
-                return;
-#else
-            Q_UNUSED(port)
-#endif
-            if (!file.isEmpty()) {
-                QFile replaced(file);
-                if (replaced.open(QIODevice::WriteOnly))
-                    replaced.write(replacement);
-            }
-            m_emulator.enterBootloader(afterMs);
+        m_switch.start(port, afterMs, [file, replacement] {
+            QFile replaced(file);
+            if (!file.isEmpty() && replaced.open(QIODevice::WriteOnly))
+                replaced.write(replacement);
         });
+#else
+        Q_UNUSED(port)
+        Q_UNUSED(file)
+        Q_UNUSED(replacement)
+        Q_UNUSED(afterMs)
+#endif
     }
 
-    // Runs one attempt for the file and waits for its end; returns the final state.
     // Until the first percentage, also the longest pause between two handled events.
     int update(const QString &firmware)
     {
@@ -169,8 +162,8 @@ private:
     cOrvikEmulator m_emulator;
 #ifdef ORVIK_FAKE_SERIAL_PORTS
     cFakeSerialPorts m_ports;
+    cBootloaderSwitch m_switch{m_ports, m_emulator};
 #endif
-    std::thread m_watcher;
     bool m_valid = false;
 };
 

@@ -8,7 +8,7 @@
 // run under Wine, with the Windows flashing tool built with the emulated bootloader. Wine's
 // COM ports carry no USB IDs, so there the rows that need a serial port are skipped.
 
-#include "cFakeSerialPorts.h" // first: umockdev.h must come before any Qt header
+#include "cBootloaderSwitch.h" // first: umockdev.h must come before any Qt header
 
 #include "cChildProcess.h"
 #include "cDesktop.h"
@@ -27,8 +27,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <thread>
 
 namespace {
 // Generous: screenshots and OCR on a loaded two-core machine.
@@ -96,38 +94,16 @@ class cDevice
 {
 public:
     explicit cDevice(const QVector<PortEntry> &ports) : m_ports(ports) {}
-    ~cDevice() { stopWatching(); }
-    cDevice(const cDevice &) = delete;
-    cDevice &operator=(const cDevice &) = delete;
 
     cOrvikEmulator emulator;
 
     // The bootloader shows "afterMs" after the command has come in.
-    void switchOnCommand(int afterMs)
-    {
-        m_watcher = std::thread([this, afterMs] {
-            m_commandSeen = m_ports.received(0, kUpdateModeCommand.size());
-            if (m_commandSeen == kUpdateModeCommand)
-                emulator.enterBootloader(afterMs);
-        });
-    }
-    // The bytes that arrived at the far end of the port (waits for the watcher's end).
-    QByteArray commandSeen()
-    {
-        stopWatching();
-        return m_commandSeen;
-    }
+    void switchOnCommand(int afterMs) { m_switch.start(0, afterMs); }
+    QByteArray commandSeen() { return m_switch.commandSeen(); }
 
 private:
-    void stopWatching()
-    {
-        if (m_watcher.joinable())
-            m_watcher.join();
-    }
-
     cFakeSerialPorts m_ports;
-    std::thread m_watcher;
-    QByteArray m_commandSeen;
+    cBootloaderSwitch m_switch{m_ports, emulator};
 };
 
 // What the window shows, as a person reads it.
@@ -365,10 +341,9 @@ QString tst_Gui::startWithImage(cDevice &device, const QByteArray &image)
         if (windowsRelease().isEmpty()) {
             QVERIFY(cOrvikEmulator::installTool(runDir));
         } else {
-            const QString tool = QStringLiteral("dfu-util-0.11/win64/dfu-util-static.exe");
-            QVERIFY(QDir(runDir).mkpath(QFileInfo(tool).path()));
-            QVERIFY(QFile::copy(qEnvironmentVariable("ORVIK_GUI_WINDOWS_TOOL"),
-                                QDir(runDir).filePath(tool)));
+            const QString tool = cExpected::toolIn(runDir);
+            QVERIFY(QDir().mkpath(QFileInfo(tool).path()));
+            QVERIFY(QFile::copy(qEnvironmentVariable("ORVIK_GUI_WINDOWS_TOOL"), tool));
         }
         device.emulator.holdDownloads();
         QVERIFY(QDir().mkpath(QFileInfo(firmware).path()));
@@ -557,17 +532,16 @@ void tst_Gui::success()
         QCOMPARE(device.commandSeen(), kUpdateModeCommand);
 
     // The flashing run is held: the window must show the update in progress.
-    QVERIFY2(
-        waitForLook(
-            window, QStringLiteral("5-running"),
-            [](const cLook &look) {
-                return look.message.contains(QLatin1String("Firmware Update in progress...")) &&
-                       look.status.contains(
-                           QLatin1String("Updating... do not power off unit or quit updater!")) &&
-                       look.selectFile == kGrey && look.update == kGrey;
-            },
-            &seen),
-        seen.describe().constData());
+    QVERIFY2(waitForLook(
+                 window, QStringLiteral("5-running"),
+                 [](const cLook &look) {
+                     return look.message.contains(
+                                QLatin1String("Firmware Update in progress...")) &&
+                            look.status.contains(cExpected::updating) && look.selectFile == kGrey &&
+                            look.update == kGrey;
+                 },
+                 &seen),
+             seen.describe().constData());
 
     // The percentages shown while the run goes on rise, the erase's in the first half and
     // the download's in the second.

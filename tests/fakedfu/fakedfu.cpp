@@ -68,10 +68,10 @@ int main(int argc, char **argv)
 {
     {
         std::ofstream calls("fakedfu-calls.txt", std::ios::app | std::ios::binary);
+        // Each argument followed by a unit separator, as the emulated device records them.
         for (int i = 1; i < argc; ++i)
-            calls << argv[i] << (i + 1 < argc ? '\x1f' : '\n');
-        if (argc == 1)
-            calls << '\n';
+            calls << argv[i] << '\x1f';
+        calls << '\n';
     }
 
     for (int i = 1; i + 1 < argc; ++i) {

@@ -2,6 +2,7 @@
 #define CEXPECTED_H
 
 #include "cImageCopy.h"
+#include "cToolProcess.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -14,6 +15,12 @@
 struct cExpected
 {
     static inline const QByteArray updateModeCommand = QByteArray::fromHex("a5a5000e00000000");
+    // Where the updater looks for the flashing tool when it runs in "workingDir".
+    static QString toolIn(const QString &workingDir)
+    {
+        return QDir::cleanPath(QDir(workingDir).filePath(cToolProcess::toolPath()));
+    }
+
     // The single-instance guard's shared memory.
     static inline const QString guardKey = QStringLiteral("OrvikUpdaterRunning");
 
@@ -46,6 +53,15 @@ struct cExpected
 #else
         return QStringLiteral("dfu-util: ") + QString::fromUtf8(text);
 #endif
+    }
+
+    // A progress record exactly as the flashing tool prints it ("Erase   " or "Download").
+    static QByteArray record(const char *label, int percent, int bytes)
+    {
+        const int bar = percent * 25 / 100;
+        return QByteArray("\r") + label + "\t[" + QByteArray(bar, '=') + QByteArray(25 - bar, ' ') +
+               "] " + QByteArray::number(percent).rightJustified(3, ' ') + "% " +
+               QByteArray::number(bytes).rightJustified(12, ' ') + " bytes";
     }
 
     static QString progress(int percent)

@@ -4,13 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 cFakeTool::cFakeTool(Placement placement) : m_previousDir(QDir::currentPath())
 {
-    if (!m_dir.isValid() || !QDir(m_dir.path()).mkpath(QStringLiteral("dfu-util-0.11/win64")))
+    const QString tool = cExpected::toolIn(m_dir.path());
+    if (!m_dir.isValid() || !QDir().mkpath(QFileInfo(tool).path()))
         return;
-    const QString tool = m_dir.filePath(QStringLiteral("dfu-util-0.11/win64/dfu-util-static.exe"));
     const QFile::Permissions readable = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
     if (placement == Placement::Executable) {
         if (!QFile::copy(QStringLiteral(FAKEDFU_PATH), tool) ||
@@ -51,15 +52,22 @@ void cFakeTool::setScript(const QStringList &listLines, const QStringList &flash
 
 QList<QStringList> cFakeTool::calls() const
 {
+    return readCalls(m_dir.filePath(QStringLiteral("fakedfu-calls.txt")));
+}
+
+QList<QStringList> cFakeTool::readCalls(const QString &path)
+{
     QList<QStringList> result;
-    QFile file(m_dir.filePath(QStringLiteral("fakedfu-calls.txt")));
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return result;
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (const QByteArray &line : lines) {
         if (line.isEmpty())
             continue;
-        result << QString::fromUtf8(line).split(QChar(0x1f));
+        QStringList arguments = QString::fromUtf8(line).split(QChar(0x1f));
+        arguments.removeLast(); // after the last separator
+        result << arguments;
     }
     return result;
 }

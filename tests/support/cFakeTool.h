@@ -37,6 +37,8 @@ public:
 
     // The argument lists the tool was started with, one per run, in order.
     QList<QStringList> calls() const;
+    // The same from a file of such records: a line a run, each argument followed by U+001F.
+    static QList<QStringList> readCalls(const QString &path);
     // What the last run with "-D" found in the file it was given ("<none>" if no such run).
     QByteArray flashedImage() const;
 

@@ -1,0 +1,44 @@
+#include "cWindowSetup.h"
+
+#include "cAccessibleButton.h"
+#include "cDevicePresence.h"
+#include "cLocalFilePath.h"
+#include "cUpdateDialog.h"
+#include "eUpdateState.h"
+
+#include <QCoreApplication>
+#include <QMetaType>
+#include <QQmlContext>
+#include <QQmlEngine>
+
+void cWindowSetup::setAttributes()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Always on with Qt 6.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#endif
+}
+
+void cWindowSetup::beforeApplication()
+{
+    setAttributes();
+    QCoreApplication::setOrganizationName(QStringLiteral("Kestrane Audio"));
+    QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater"));
+}
+
+void cWindowSetup::afterApplication()
+{
+    // The window compares the controller's "status" with numbers; it reads the property
+    // through the meta-type known by this name.
+    qRegisterMetaType<eUpdateState>("eUpdateState");
+    cAccessibleButton::install();
+}
+
+void cWindowSetup::publish(QQmlEngine &engine, cUpdateDialog *controller,
+                           cLocalFilePath *localFilePath, cDevicePresence *presence)
+{
+    QQmlContext *context = engine.rootContext();
+    context->setContextProperty(QStringLiteral("_App"), controller);
+    context->setContextProperty(QStringLiteral("_LocalFilePath"), localFilePath);
+    context->setContextProperty(QStringLiteral("_Presence"), presence);
+}

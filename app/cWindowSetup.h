@@ -1,0 +1,25 @@
+#ifndef CWINDOWSETUP_H
+#define CWINDOWSETUP_H
+
+class QQmlEngine;
+class cDevicePresence;
+class cLocalFilePath;
+class cUpdateDialog;
+
+// How the updater sets up its application and its window, written once: the program, the
+// window suites and the benchmarks do it the same way.
+class cWindowSetup
+{
+public:
+    // The application attributes, before the application object exists.
+    static void setAttributes();
+    // Before the application object exists: the attributes and the updater's identity.
+    static void beforeApplication();
+    // Once it exists: the update state known by its name, the buttons' accessibility.
+    static void afterApplication();
+    // The objects main.qml reads, under the names it reads them by.
+    static void publish(QQmlEngine &engine, cUpdateDialog *controller,
+                        cLocalFilePath *localFilePath, cDevicePresence *presence);
+};
+
+#endif // CWINDOWSETUP_H
