@@ -7,7 +7,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-given="${ORVIK_WINDOWS_GIVEN:-$(cd .. && pwd)/shared/windows}"
+# What the Windows build is given: beside the project, as on the machines it was made for.
+given="${ORVIK_WINDOWS_GIVEN:-}"
+for candidate in "$(cd .. && pwd)/shared/windows" /work/shared/windows; do
+    if [ -z "$given" ] && [ -d "$candidate" ]; then
+        given="$candidate"
+    fi
+done
+given="${given:-$(cd .. && pwd)/shared/windows}"
 sdk_tarball="$given/qt5-mingw/orvik-qt5-mingw-5.15.8.tar.xz"
 # Where the SDK was built for: its qmake and CMake files name this folder.
 sdk=/opt/orvik-qt5-mingw

@@ -446,6 +446,9 @@ void tst_Startup::keyboardOnly()
     m_desktop->key(QStringLiteral("Escape"));
     QVERIFY2(eventually([&] { return !m_desktop->isShown(kDialogTitle); }),
              "Escape did not close the file dialog");
+    // The window takes the keyboard back, and with it the user's next close.
+    QVERIFY2(eventually([&] { return m_desktop->hasFocus(window); }),
+             "the window did not take the keyboard back");
     closeNormally(updater, window);
 }
 

@@ -36,6 +36,8 @@ public:
     QImage grab(const QString &window, const QString &png = QString()) const;
     // Waits until the window has the keyboard, as a window manager gives it a new window.
     bool focus(const QString &window) const;
+    // Whether the window has the keyboard now.
+    bool hasFocus(const QString &window) const;
     // Presses and releases keys in the window that has the keyboard: "Return", "space",
     // "Escape", "ctrl+l" and the like.
     bool key(const QString &keys) const;

@@ -155,7 +155,12 @@ QImage cDesktop::grab(const QString &window, const QString &png) const
 bool cDesktop::focus(const QString &window) const
 {
     SetForegroundWindow(handle(window));
-    return cPoll::until([&] { return GetForegroundWindow() == handle(window); }, kWaitMs);
+    return cPoll::until([&] { return hasFocus(window); }, kWaitMs);
+}
+
+bool cDesktop::hasFocus(const QString &window) const
+{
+    return GetForegroundWindow() == handle(window);
 }
 
 bool cDesktop::key(const QString &keys) const

@@ -158,7 +158,12 @@ bool cDesktop::focus(const QString &window) const
 {
     bool ok = false;
     d->xdotool({"windowfocus", "--sync", window}, &ok);
-    return ok && cPoll::until([&] { return d->xdotool({"getwindowfocus"}) == window; }, kWaitMs);
+    return ok && cPoll::until([&] { return hasFocus(window); }, kWaitMs);
+}
+
+bool cDesktop::hasFocus(const QString &window) const
+{
+    return d->xdotool({"getwindowfocus"}) == window;
 }
 
 bool cDesktop::key(const QString &keys) const
