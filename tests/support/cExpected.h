@@ -4,6 +4,8 @@
 #include "cImageCopy.h"
 #include "cToolProcess.h"
 
+#include <algorithm>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFileInfo>
@@ -68,6 +70,19 @@ struct cExpected
     {
         return QStringLiteral("Updating... do not power off unit or quit updater! (%1%)")
             .arg(percent);
+    }
+
+    // Whether overall percentages shown in order rise as the two phases fill their halves: the
+    // erase's below 50 and the download's from 50, each rising. The first is left out: the
+    // chunk that holds the tool's "Downloading element ..." line reads as a download report
+    // with whatever erase records came with it (under Wine, often most of them).
+    static bool risesInHalves(const QList<int> &shown)
+    {
+        QList<int> erase, download;
+        for (int value : shown.mid(1))
+            (value < 50 ? erase : download).append(value);
+        return std::is_sorted(erase.begin(), erase.end()) &&
+               std::is_sorted(download.begin(), download.end());
     }
 
     // The flashing run's arguments for the device pair; the image is the updater's private
