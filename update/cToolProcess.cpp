@@ -2,5 +2,5 @@
 
 QString cToolProcess::toolPath()
 {
-    return QStringLiteral("./dfu-util-0.11/win64/dfu-util-static.exe");
+    return QStringLiteral("./" ORVIK_TOOL_PATH);
 }
