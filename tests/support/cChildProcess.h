@@ -10,6 +10,17 @@ class cChildProcess : public QProcess
 public:
     explicit cChildProcess(QObject *parent = nullptr);
 
+    // For a failure message: whether the child still runs or how it ended, and the end of
+    // what it wrote. It takes the child's unread output, so call it once the test has failed.
+    static QByteArray describe(QProcess &process)
+    {
+        const QByteArray state = process.state() == QProcess::NotRunning
+                                     ? "it ended with " + QByteArray::number(process.exitCode())
+                                     : QByteArray("it still runs");
+        return state + "; it wrote: " +
+               (process.readAllStandardOutput() + process.readAllStandardError()).right(2000);
+    }
+
 #if defined(Q_OS_UNIX) && QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 protected:
     void setupChildProcess() override;
