@@ -7,6 +7,7 @@
 
 #ifdef Q_OS_UNIX
 #include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
@@ -159,7 +160,9 @@ void tst_FirmwareUpdate::toolMissing()
 // Nothing that is no program for the device reaches it, and the device is not even asked.
 void tst_FirmwareUpdate::imageCheck_data()
 {
-    QTest::addColumn<QByteArray>("content");     // "<missing>", "<folder>", "<unreadable>": no file
+    // "<missing>", "<folder>", "<unreadable>": no file; "<named U+FFFD>": an image whose name
+    // holds U+FFFD, "<named 0xff>": the same beside a web page whose name holds byte 0xff
+    QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("refusal");        // empty: accepted and written
     QTest::addColumn<QByteArray>("replacement"); // put at the path once the check is done
 
@@ -170,6 +173,11 @@ void tst_FirmwareUpdate::imageCheck_data()
     QTest::newRow("missing") << QByteArray("<missing>") << cExpected::cannotRead << none;
     QTest::newRow("folder") << QByteArray("<folder>") << cExpected::cannotRead << none;
     QTest::newRow("no permission") << QByteArray("<unreadable>") << cExpected::cannotRead << none;
+    // The path picked may not be the file's name, but the image's beside it.
+    QTest::newRow("name with U+FFFD")
+        << QByteArray("<named U+FFFD>") << cExpected::cannotRead << none;
+    QTest::newRow("name with a byte invalid in the encoding")
+        << QByteArray("<named 0xff>") << cExpected::cannotRead << none;
     QTest::newRow("empty") << QByteArray() << cExpected::tooShort << none;
     QTest::newRow("7 bytes") << imageWith(sp, reset).left(7) << cExpected::tooShort << none;
     QTest::newRow("8 bytes") << imageWith(sp, 0x08000007, 8) << accepted << none;
@@ -235,8 +243,32 @@ void tst_FirmwareUpdate::imageCheck()
     if (!replacement.isNull())
         listing << "write fw.bin " + cFakeTool::escape(replacement);
     tool.setScript(listing, {"exit 0"});
-    const QString firmware = tool.filePath("fw.bin");
-    if (content == "<folder>") {
+    QString firmware = tool.filePath("fw.bin");
+#ifdef Q_OS_UNIX
+    // A name no QString holds, which the temporary folder's clean-up cannot remove.
+    QByteArray rawName;
+    const auto removeRawName = qScopeGuard([&rawName] {
+        if (!rawName.isEmpty())
+            ::unlink(rawName.constData());
+    });
+#endif
+    if (content.startsWith("<named ")) {
+#ifndef Q_OS_UNIX
+        QSKIP("Windows names files in UTF-16: the path picked is the file's own name");
+#else
+        firmware = tool.image(QStringLiteral("fw\uFFFD.bin"));
+        if (content == "<named 0xff>") {
+            // Picked by its decoded name, which is the image's.
+            rawName = QFile::encodeName(tool.path()) + "/fw\xff.bin";
+            if (QFile::decodeName(rawName) != firmware)
+                QSKIP("the locale's encoding takes byte 0xff for a character of its own");
+            QFile page;
+            QVERIFY(page.open(::open(rawName.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600),
+                              QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+            QVERIFY(page.write("<!DOCTYPE html>\n<html><head><title>fw</title>") > 0);
+        }
+#endif
+    } else if (content == "<folder>") {
         QVERIFY(QDir().mkpath(firmware));
     } else if (content != "<missing>") {
         QFile file(firmware);

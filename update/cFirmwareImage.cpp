@@ -26,6 +26,22 @@ bool inRam(quint32 address)
     }
     return false;
 }
+
+// Whether opening the path opens the file it names. Bytes invalid in the locale's encoding
+// were decoded as U+FFFD, and a character the encoding lacks is encoded as another one: either
+// way the open would find whatever file bears the name the path turns into, such as a sibling
+// really named with U+FFFD. Windows opens files by their UTF-16 names, so there the path is
+// the name (and an 8-bit round trip, in the ANSI code page, would refuse good names).
+bool opensItsOwnFile(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return true;
+#else
+    return !path.contains(QChar::ReplacementCharacter) &&
+           QFile::decodeName(QFile::encodeName(path)) == path;
+#endif
+}
 } // namespace
 
 cFirmwareImage::eVerdict cFirmwareImage::judge(const QByteArray &head, qint64 size)
@@ -53,7 +69,7 @@ cFirmwareImage::eVerdict cFirmwareImage::load(const QString &path, QByteArray &i
     image.clear();
     // A folder, a missing file or a device node is not an image; reading a pipe could
     // block the window for good.
-    if (path.isEmpty() || !QFileInfo(path).isFile())
+    if (path.isEmpty() || !opensItsOwnFile(path) || !QFileInfo(path).isFile())
         return eImageUnreadable;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
