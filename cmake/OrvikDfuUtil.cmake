@@ -4,6 +4,9 @@
 # pkg-config's libusb: libusb itself, or the emulated bootloader of the tests. The program is
 # linked again at every build, since its makefile does not know USB_LIBS as an input.
 include(ExternalProject)
+# Built the same from any checkout: no build path in the programs (__FILE__ in the asserts of
+# libusb), no link time in the PE header.
+set(ORVIK_WINDOWS_CFLAGS "-g -O2 -ffile-prefix-map=${CMAKE_BINARY_DIR}=." CACHE INTERNAL "")
 set(ORVIK_WINDOWS_SOURCES "${PROJECT_SOURCE_DIR}/../shared/windows/src" CACHE PATH
     "Folder of the sources the Windows build is given (dfu-util, libusb) with their SHA256SUMS")
 
@@ -26,9 +29,11 @@ function(orvik_add_dfu_util name)
         DEPENDS ${ARG_DEPENDS}
         CONFIGURE_COMMAND <SOURCE_DIR>/configure --host=${ORVIK_MINGW} --quiet
             CC=${ORVIK_MINGW}-gcc-posix "USB_CFLAGS=${ARG_USB_CFLAGS}" "USB_LIBS=${ARG_USB_LIBS}"
-            LDFLAGS=-static
+            "CFLAGS=${ORVIK_WINDOWS_CFLAGS}" "LDFLAGS=-static -Wl,--no-insert-timestamp"
         BUILD_COMMAND rm -f src/dfu-util.exe COMMAND $(MAKE) -C src dfu-util.exe
-            COMMAND ${CMAKE_STRIP} src/dfu-util.exe
+            # strip writes a time into the PE header: the commit's.
+            COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${ORVIK_SOURCE_DATE_EPOCH}
+                ${CMAKE_STRIP} src/dfu-util.exe
         BUILD_ALWAYS ON
         INSTALL_COMMAND ""
         BUILD_BYPRODUCTS <BINARY_DIR>/src/dfu-util.exe)

@@ -1,11 +1,15 @@
 ; The Orvik Updater's installer, built with makensis from the release folder:
 ;   makensis -DVERSION=1.0.0 -DRELEASE=<folder> -DLISTS=<folder of the file lists>
 ;            -DICON=<.ico> -DSIZE_KB=<installed size> -DOUTFILE=<setup.exe> installer.nsi
+;            -DFINISH_UNINSTALLER=<command, %1 the uninstaller>
 ; The file lists name every file of the release, so that the uninstaller removes exactly
 ; what was installed. /S installs or uninstalls silently.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
+; The uninstaller is readied for signing, and signed when a certificate is given, before it is
+; packed into the installer.
+!uninstfinalize '${FINISH_UNINSTALLER}' = 0
 
 !include "MUI2.nsh"
 !include "x64.nsh"

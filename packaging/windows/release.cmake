@@ -1,14 +1,34 @@
 # cmake -DBUILD=<build dir> -DNAME=OrvikUpdater-<version> -DVERSION=<version> -DMAKENSIS=<makensis>
-#       -DNSI=<installer.nsi> -DICON=<.ico> -P release.cmake
-# Installs the build into BUILD/OrvikUpdater, zips that folder and builds the installer.
+#       -DNSI=<installer.nsi> -DICON=<.ico> -DPYTHON=<python3> -DEPOCH=<SOURCE_DATE_EPOCH>
+#       -DTOOL=<the tool's path in the folder> -P release.cmake
+# Installs the build into BUILD/OrvikUpdater, zips that folder and builds the installer: the
+# same bytes from any checkout of the same commit. With ORVIK_SIGN_PFX and
+# ORVIK_SIGN_PASSWORD_FILE in the environment it signs the two programs, the uninstaller and
+# the installer (sign.py).
+set(here ${CMAKE_CURRENT_LIST_DIR})
+# strip, makensis and the zip take their times from here, not from the clock.
+set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
+set(sign ${PYTHON} ${here}/sign.py)
+if(DEFINED ENV{ORVIK_SIGN_PFX})
+    message(STATUS "Signing with $ENV{ORVIK_SIGN_PFX}")
+else()
+    message(STATUS "Unsigned: no certificate given (ORVIK_SIGN_PFX and ORVIK_SIGN_PASSWORD_FILE)")
+endif()
+
 set(folder ${BUILD}/OrvikUpdater)
 file(REMOVE_RECURSE ${folder})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${folder} --strip
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+foreach(program orvik-updater.exe ${TOOL})
+    execute_process(COMMAND ${sign} ${folder}/${program} COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+# The installer keeps each file's time, and so does the zip.
+execute_process(COMMAND find ${folder} -exec touch -h -d @${EPOCH} {} +
+    COMMAND_ERROR_IS_FATAL ANY)
 
 file(REMOVE ${BUILD}/${NAME}-win64.zip)
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${NAME}-win64.zip --format=zip OrvikUpdater
-    WORKING_DIRECTORY ${BUILD} COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${PYTHON} ${here}/make_zip.py ${folder} ${BUILD}/${NAME}-win64.zip
+    COMMAND_ERROR_IS_FATAL ANY)
 
 # Every file by name, for the installer to install and the uninstaller to remove again.
 file(GLOB_RECURSE files RELATIVE ${folder} ${folder}/*)
@@ -51,6 +71,11 @@ math(EXPR kilobytes "(${bytes} + 1023) / 1024")
 if(NOT MAKENSIS)
     message(FATAL_ERROR "makensis not found (Debian package nsis): no installer")
 endif()
+# The uninstaller is made inside makensis, which hands it to sign.py before packing it; a copy
+# is kept in the file lists' folder for checking.
+list(JOIN sign "\" \"" sign_command)
 execute_process(COMMAND ${MAKENSIS} -V2 -DVERSION=${VERSION} -DRELEASE=${folder}
     -DLISTS=${lists} -DICON=${ICON} -DSIZE_KB=${kilobytes}
+    "-DFINISH_UNINSTALLER=\"${sign_command}\" \"%1\" \"${lists}/uninstall.exe\""
     -DOUTFILE=${BUILD}/${NAME}-setup.exe ${NSI} COMMAND_ERROR_IS_FATAL ANY)
+execute_process(COMMAND ${sign} ${BUILD}/${NAME}-setup.exe COMMAND_ERROR_IS_FATAL ANY)
