@@ -27,6 +27,9 @@ packages=(
     binutils-mingw-w64-x86-64
     # the Windows release (scripts/windows.sh): MinGW, Wine to run it, NSIS for its installer
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 nsis
+    # releases (scripts/release.sh, scripts/check-release.sh): signing, the throwaway
+    # certificates of its check, and what tells how two builds differ
+    osslsigncode openssl diffoscope-minimal
     clang libclang-rt-14-dev valgrind
 )
 

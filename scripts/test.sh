@@ -18,6 +18,9 @@ cmake --build build-qt6 -j"$(nproc)"
 
 # The Windows release, cross-built with MinGW, and its suites under Wine (README, "Windows").
 scripts/windows.sh
+# The release built again from a second checkout must be the same bytes; signed with a
+# throwaway certificate, it must verify and equal the unsigned build without its signatures.
+scripts/check-release.sh
 
 # 30 s per fuzzer; any finding fails. fuzz/README.md tells how to fuzz for longer.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \

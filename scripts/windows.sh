@@ -3,7 +3,8 @@
 # Qt SDK for MinGW given in ../shared/windows (once; later runs reuse it), cross-builds the
 # updater, the flashing tool and the suites into build-windows/, assembles the release there
 # (OrvikUpdater/, its zip and its installer), runs the Windows suites under Wine and the window
-# scenarios against the release. Run it as root or with sudo.
+# scenarios against the release. Run it as root or with sudo. `scripts/windows.sh release`
+# builds only what the release needs, and no suites.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,6 +43,10 @@ fi
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_PREFIX_PATH="$sdk" -DCMAKE_BUILD_TYPE=Release \
     -DORVIK_WINDOWS_SOURCES="$given/src" >/dev/null
+if [ "${1:-}" = release ]; then
+    cmake --build build-windows -j"$(nproc)" --target release
+    exit 0
+fi
 cmake --build build-windows -j"$(nproc)"
 cmake --build build-windows --target release
 ls -l build-windows/OrvikUpdater-*-win64.zip build-windows/OrvikUpdater-*-setup.exe

@@ -4,7 +4,8 @@ user gets: the release's files in Program Files, a Start-menu shortcut that star
 in its own folder, and an entry in the list of installed programs; then uninstalls it, silently
 too, and checks that all of it is gone again. WINEPREFIX names the Wine prefix to use.
 
-Usage: check_installer.py WINE_RUN SETUP.exe RELEASE_FOLDER"""
+Usage: check_installer.py WINE_RUN SETUP.exe RELEASE_FOLDER [UNINSTALLER]
+(UNINSTALLER: the uninstaller the installed one must equal, as makensis finished it)"""
 import filecmp
 import os
 import struct
@@ -59,6 +60,7 @@ def files(folder):
 
 def main():
     wine_run, setup, release = sys.argv[1:4]
+    uninstaller = sys.argv[4] if len(sys.argv) > 4 else None
     prefix = os.environ["WINEPREFIX"]
     errors = []
     installed = unix(prefix, FOLDER)
@@ -74,6 +76,9 @@ def main():
     changed = [name for name in files(release)
                if not filecmp.cmp(os.path.join(release, name), os.path.join(installed, name),
                                   shallow=False)]
+    if uninstaller and not filecmp.cmp(uninstaller, os.path.join(installed, "uninstall.exe"),
+                                       shallow=False):
+        changed.append("uninstall.exe")
     if changed:
         errors.append(f"installed differently: {changed}")
     if not os.path.isfile(link):
