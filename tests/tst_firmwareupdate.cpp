@@ -705,5 +705,5 @@ void tst_FirmwareUpdate::runOutlivesUpdater()
 #endif
 }
 
-QTEST_GUILESS_MAIN(tst_FirmwareUpdate)
+ORVIK_CAPTURING_TEST_MAIN(tst_FirmwareUpdate)
 #include "tst_firmwareupdate.moc"

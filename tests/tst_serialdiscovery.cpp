@@ -341,5 +341,5 @@ void tst_SerialDiscovery::presenceFollowsPorts()
     QTRY_COMPARE(presence.text(), QStringLiteral("No Orvik connected"));
 }
 
-QTEST_GUILESS_MAIN(tst_SerialDiscovery)
+ORVIK_CAPTURING_TEST_MAIN(tst_SerialDiscovery)
 #include "tst_serialdiscovery.moc"

@@ -1,7 +1,10 @@
 #include "cStdoutCapture.h"
 
+#include <QtTest>
+
 #include <fcntl.h>
 #include <cstdio>
+#include <vector>
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
@@ -41,4 +44,26 @@ QByteArray cStdoutCapture::text()
     std::fflush(stdout);
     QFile file(m_file.fileName());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int cStdoutCapture::runSuite(QObject *suite, int argc, char **argv)
+{
+    // A log format or file given by hand goes where it was told.
+    static const QByteArrayList logChoices{
+        "-o", "-txt", "-csv", "-xml", "-lightxml", "-junitxml", "-xunitxml", "-teamcity", "-tap"};
+    bool chosen = false;
+    for (int i = 1; i < argc; ++i)
+        chosen = chosen || logChoices.contains(argv[i]);
+    QByteArray option = "-o";
+    QByteArray log = chosen ? QByteArray() : openLogStream();
+    std::vector<char *> arguments(argv, argv + argc);
+    if (!log.isEmpty()) {
+        log += ",txt";
+        arguments.push_back(option.data());
+        arguments.push_back(log.data());
+    }
+    const int result = QTest::qExec(suite, int(arguments.size()), arguments.data());
+    if (!log.isEmpty())
+        closeLogStream();
+    return result;
 }
