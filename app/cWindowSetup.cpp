@@ -8,8 +8,8 @@
 
 #include <QCoreApplication>
 #include <QMetaType>
+#include <QQmlApplicationEngine>
 #include <QQmlContext>
-#include <QQmlEngine>
 
 void cWindowSetup::setAttributes()
 {
@@ -41,4 +41,20 @@ void cWindowSetup::publish(QQmlEngine &engine, cUpdateDialog *controller,
     context->setContextProperty(QStringLiteral("_App"), controller);
     context->setContextProperty(QStringLiteral("_LocalFilePath"), localFilePath);
     context->setContextProperty(QStringLiteral("_Presence"), presence);
+}
+
+void cWindowSetup::releaseFileDialog(QQmlApplicationEngine &engine)
+{
+    // A native dialog runs in a thread of its own, which its destruction waits for: that must
+    // happen now, not inside the engine's teardown, nor after it.
+    const QList<QObject *> roots = engine.rootObjects();
+    QObject *loader = roots.isEmpty()
+                          ? nullptr
+                          : roots.first()->findChild<QObject *>(QStringLiteral("fileDialogLoader"));
+    if (!loader || !loader->property("active").toBool())
+        return;
+    if (QObject *dialog = loader->findChild<QObject *>(QStringLiteral("selectDialog")))
+        QMetaObject::invokeMethod(dialog, "close");
+    loader->setProperty("active", false);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

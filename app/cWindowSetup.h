@@ -1,6 +1,7 @@
 #ifndef CWINDOWSETUP_H
 #define CWINDOWSETUP_H
 
+class QQmlApplicationEngine;
 class QQmlEngine;
 class cDevicePresence;
 class cLocalFilePath;
@@ -20,6 +21,9 @@ public:
     // The objects main.qml reads, under the names it reads them by.
     static void publish(QQmlEngine &engine, cUpdateDialog *controller,
                         cLocalFilePath *localFilePath, cDevicePresence *presence);
+    // Once the event loop has ended, before anything else goes: a file dialog that was made
+    // is closed and destroyed while the application still runs in full.
+    static void releaseFileDialog(QQmlApplicationEngine &engine);
 };
 
 #endif // CWINDOWSETUP_H

@@ -87,6 +87,7 @@ int runUpdater(int &argc, char **argv)
             startAfterFirstFrame(engine, presence);
 
             exitCode = app.exec();
+            cWindowSetup::releaseFileDialog(engine);
 
             controller->WaitForUpdate();
             delete controller;
