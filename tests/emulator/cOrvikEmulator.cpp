@@ -81,6 +81,20 @@ void cOrvikEmulator::release()
     writeAtomically(m_dir.filePath(QStringLiteral("go")), QByteArray());
 }
 
+void cOrvikEmulator::setTiming(int eraseMsPerKib, int writeMsPerBlock)
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("timing")),
+                    QByteArray::number(eraseMsPerKib) + ' ' + QByteArray::number(writeMsPerBlock));
+}
+
+qint64 cOrvikEmulator::timeOf(const char *stamp) const
+{
+    QFile file(m_dir.filePath(QLatin1String(stamp)));
+    bool ok = false;
+    const qint64 ms = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong(&ok) : 0;
+    return ok ? ms : -1;
+}
+
 QByteArray cOrvikEmulator::flash() const
 {
     QFile file(m_dir.filePath(QStringLiteral("flash.bin")));

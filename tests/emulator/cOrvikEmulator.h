@@ -48,6 +48,12 @@ public:
     bool waitForHeldDownload(int ms) const;
     void release();
 
+    // Each KiB of a sector erase and each data block take this long, as on a real flash.
+    void setTiming(int eraseMsPerKib, int writeMsPerBlock);
+    // When the device saw a run claim it ("claimed-at"), its first block programmed
+    // ("first-write-at"), or when it shows ("appears-at"): ms since the epoch, or -1.
+    qint64 timeOf(const char *stamp) const;
+
     QByteArray flash() const;
     void setFlash(const QByteArray &content);
     // One line per DfuSe command the device received, oldest first.

@@ -11,6 +11,11 @@
 //   appears-at optional: in "bootloader" mode, the device shows only from this time on
 //              (milliseconds since the epoch), as a bootloader that comes back slowly.
 //   events     appended, one line per DfuSe command received.
+//   timing     optional: "ERASE WRITE", the milliseconds each KiB of a sector erase and each
+//              data block take, as a real flash would, for the benchmarks.
+//   claimed-at, first-write-at
+//              written (milliseconds since the epoch) when a run claims the interface and
+//              when it programs its first block, for the benchmarks.
 //   hold       optional: a download waits at its first command until "go" exists (for at
 //              most two minutes), having made "started", so that a test can look at the
 //              updater while its flashing run is under way.
@@ -154,6 +159,10 @@ struct Emulator
     uint32_t dataBlocks = 0;
     bool gone = false;
     bool held = false;
+    unsigned eraseMsPerKib = 0;
+    unsigned writeMsPerBlock = 0;
+    bool claimStamped = false;
+    bool writeStamped = false;
 };
 
 Emulator g;
@@ -213,14 +222,30 @@ void logEvent(const char *format, ...)
     std::fclose(file);
 }
 
+uint64_t epochMs()
+{
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
+}
+
 bool devicePresent()
 {
     if (g.gone || readWord("mode") != "bootloader")
         return false;
     const std::string appearsAt = readWord("appears-at");
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::system_clock::now().time_since_epoch());
-    return appearsAt.empty() || now.count() >= std::stoll(appearsAt);
+    return appearsAt.empty() || epochMs() >= std::stoull(appearsAt);
+}
+
+void stampOnce(const char *name, bool &done)
+{
+    if (done || g.dir.empty())
+        return;
+    done = true;
+    if (FILE *file = std::fopen(statePath(name).c_str(), "w")) {
+        std::fprintf(file, "%llu\n", static_cast<unsigned long long>(epochMs()));
+        std::fclose(file);
+    }
 }
 
 bool exists(const char *name)
@@ -371,6 +396,8 @@ unsigned execute()
         if (!fillFlash(sector.offset, sector.size))
             return fail(errERASE);
         g.erasedBytes += sector.size;
+        if (g.eraseMsPerKib)
+            return g.eraseMsPerKib * (sector.size / 1024);
         return g.fault == Fault::SlowErase ? kSlowErasePollMs : kErasePollMs;
     }
     case Command::MassErase:
@@ -383,8 +410,9 @@ unsigned execute()
             return fail(errADDRESS);
         if (!programFlash(g.pendingAddress - kFlashBase, g.pendingData))
             return fail(errTARGET);
+        stampOnce("first-write-at", g.writeStamped);
         ++g.dataBlocks;
-        return 0;
+        return g.writeMsPerBlock;
     case Command::None:
     case Command::Leave:
         break;
@@ -623,6 +651,11 @@ int libusb_init(libusb_context **context)
     const char *dir = std::getenv("ORVIK_EMU_DIR");
     g.dir = dir ? dir : "";
     g.fault = parseFault(readWord("fault"));
+    if (FILE *timing = g.dir.empty() ? nullptr : std::fopen(statePath("timing").c_str(), "r")) {
+        if (std::fscanf(timing, "%u %u", &g.eraseMsPerKib, &g.writeMsPerBlock) != 2)
+            g.eraseMsPerKib = g.writeMsPerBlock = 0;
+        std::fclose(timing);
+    }
     if (!g.dir.empty())
         ensureFlash();
     if (context)
@@ -764,6 +797,7 @@ int libusb_claim_interface(libusb_device_handle *, int interface)
 {
     if (g.gone)
         return LIBUSB_ERROR_NO_DEVICE;
+    stampOnce("claimed-at", g.claimStamped);
     return interface == 0 ? LIBUSB_SUCCESS : LIBUSB_ERROR_NOT_FOUND;
 }
 
