@@ -209,7 +209,11 @@ void cFirmwareUpdate::lookForBootloader(quint16 productId)
             launchFlashing(productId);
             return;
         }
-        QTimer::singleShot(int(qMin<qint64>(left, kBootloaderLookEveryMs)), this,
+        // On a fixed beat from the first listing, so that a slow listing (as on Windows)
+        // does not stretch the wait for a bootloader that has come in the meantime.
+        const qint64 beat =
+            kBootloaderLookEveryMs - m_waitingSince.elapsed() % kBootloaderLookEveryMs;
+        QTimer::singleShot(int(qMin(left, beat)), this,
                            [this, productId] { lookForBootloader(productId); });
     };
     connect(m_listing.get(), qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
