@@ -58,7 +58,11 @@ inline FILE *report()
     static FILE *const stream = [] {
         FILE *f = fdopen(dup(STDOUT_FILENO), "w");
         std::fflush(stdout);
+#ifdef _WIN32
+        const int null = open("NUL", O_WRONLY);
+#else
         const int null = open("/dev/null", O_WRONLY);
+#endif
         dup2(null, STDOUT_FILENO);
         close(null);
         return f ? f : stderr;
@@ -68,7 +72,11 @@ inline FILE *report()
 
 inline std::string loadAverage()
 {
+#ifdef _WIN32
+    std::ifstream in("Z:/proc/loadavg"); // the host's, under Wine
+#else
     std::ifstream in("/proc/loadavg");
+#endif
     std::string a, b, c;
     in >> a >> b >> c;
     return a + " " + b + " " + c;

@@ -1,94 +1,90 @@
-// Update overhead: startUpdate() to state 2 through the real controller, the real
-// flashing tool and the emulated bootloader, beside bare runs of the same tool,
-// with the same arguments, through the same wrapper, on a fresh emulated device.
-// Two roads:
-//   serial      the device shows a USB serial port (umockdev) and switches into its
-//               bootloader when the command comes in; needs umockdev-wrapper
-//   bootloader  no serial port; the device already waits in its bootloader, so the
-//               updater lists the devices ("-l") before flashing
+// What an update costs beyond the flashing tool's own time: startUpdate() to state 2 through
+// the real controller, the real flashing tool and the emulated bootloader, whose erases and
+// writes take as long as a real flash's, beside bare runs of the same tool with the same
+// arguments on a fresh emulated device, in one run, the order alternating from round to round.
+// Roads:
+//   bootloader  no serial port; the device already waits in its bootloader, so the updater
+//               lists the devices ("-l") before flashing
+//   serial      the device's USB serial port takes the command, and its bootloader shows 1 s
+//               and 4 s later. Linux: under umockdev-wrapper. Windows (under Wine): the ports
+//               that bench/update/wine-serial.sh sets up, COM5 for the updater, COM6 for the
+//               device's side.
 // Usage: bench_update [ROUNDS [serial|bootloader|both]]
+#ifndef _WIN32
 #include "cBootloaderSwitch.h" // before any Qt header (see cFakeSerialPorts.h)
+#endif
 
 #include "benchcommon.h"
-#include "cToolProcess.h"
 #include "cExpected.h"
 #include "cOrvikEmulator.h"
+#include "cToolProcess.h"
 #include "cUpdateDialog.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <fcntl.h>
-#include <functional>
-#include <spawn.h>
-#include <sys/wait.h>
+#ifdef Q_OS_WIN
+#include <QSerialPortInfo>
 
-extern char **environ;
+#include <thread>
+#include <windows.h>
+#endif
+
+#include <functional>
 
 namespace {
-const QByteArray kToolPath = QFile::encodeName(cToolProcess::toolPath());
-const char *const kTool = kToolPath.constData();
 constexpr double kPauseMs = 500; // the updater's fixed wait before flashing
 constexpr int kImageSize = 256 * 1024;
+// A flash of the emulated layout: a 128 KiB sector erases in about 1 s, a 2 KiB block is
+// programmed in about 8 ms.
+constexpr int kEraseMsPerKib = 8;
+constexpr int kWriteMsPerBlock = 8;
+constexpr int kBootloaderAfterMs[] = {1000, 4000};
 
-// Milliseconds from spawn to exit of the tool, output discarded; -1 on failure.
-double runTool(std::vector<const char *> args)
+double epochMs()
 {
-    args.insert(args.begin(), kTool);
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-    const double t0 = bench::nowMs();
-    pid_t pid = 0;
-    int status = -1;
-    const bool ok =
-        posix_spawn(&pid, kTool, &quiet, nullptr, const_cast<char **>(args.data()), environ) == 0 &&
-        waitpid(pid, &status, 0) == pid;
-    const double t = bench::nowMs() - t0;
-    posix_spawn_file_actions_destroy(&quiet);
-    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? t : -1;
+    return double(QDateTime::currentMSecsSinceEpoch());
 }
 
 struct Sample
 {
-    double bare = -1;   // bare download
-    double list = -1;   // bare "-l" (bootloader road only)
-    double total = -1;  // startUpdate() to state 2
-    double inside = -1; // time spent inside startUpdate()
+    double bare = -1;       // bare download, start to exit
+    double bareClaim = -1;  // bare download, start to its claim of the device
+    double bareWrite = -1;  // bare download, start to its first block
+    double list = -1;       // bare "-l" (bootloader road only)
+    double total = -1;      // startUpdate() to state 2
+    double inside = -1;     // time spent inside startUpdate()
+    double toWrite = -1;    // startUpdate() to the first block
+    double shownClaim = -1; // the bootloader showing to the flashing run's claim (serial road)
 };
 
-struct Row
+// One run of the tool, output discarded, timed against the device's stamps.
+bool runTool(const cOrvikEmulator &emulator, const QStringList &args, double &ms,
+             double *claim = nullptr, double *write = nullptr)
 {
-    std::string name;
-    std::function<double(const Sample &)> value;
-};
-
-// The rows both roads report.
-const Row kBaselineRow{"bare dfu-util download, same arguments (baseline)", [](const Sample &s) {
-                           return s.bare;
-                       }};
-const Row kUpdaterRow{"updater: startUpdate() to state 2", [](const Sample &s) {
-                          return s.total;
-                      }};
-const Row kOverheadRow{"**overhead** = updater - 500 ms - baseline (same round)",
-                       [](const Sample &s) {
-                           return s.total - kPauseMs - s.bare;
-                       }};
-const Row kAfterReturnRow{"of which from its return to state 2, less the baseline",
-                          [](const Sample &s) {
-                              return s.total - s.inside - s.bare;
-                          }};
-Row insideRow(const char *what)
-{
-    return {std::string("of which in startUpdate(): ") + what + " (- 500 ms)", [](const Sample &s) {
-                return s.inside - kPauseMs;
-            }};
+    QProcess tool;
+    tool.setStandardOutputFile(QProcess::nullDevice());
+    tool.setStandardErrorFile(QProcess::nullDevice());
+    const double t0 = epochMs();
+    QElapsedTimer clock;
+    clock.start();
+    tool.start(cToolProcess::toolPath(), args);
+    if (!tool.waitForFinished(120000) || tool.exitStatus() != QProcess::NormalExit ||
+        tool.exitCode() != 0)
+        return false;
+    ms = clock.nsecsElapsed() / 1e6;
+    if (claim)
+        *claim = emulator.timeOf("claimed-at") - t0;
+    if (write)
+        *write = emulator.timeOf("first-write-at") - t0;
+    return true;
 }
 
 // Drives one update through the controller and times it.
@@ -99,53 +95,157 @@ public:
     {
         m_dialog.setSelectedFirmwareFile(image);
         QObject::connect(&m_dialog, &cUpdateDialog::statusChanged, [this] {
-            if (m_dialog.status() == eUpdateSucceeded || m_dialog.status() == eUpdateFailed) {
-                m_end = bench::nowMs();
+            if (m_dialog.status() == eUpdateSucceeded || m_dialog.status() == eUpdateFailed)
                 m_loop.quit();
-            }
         });
     }
 
-    void run(Sample &s)
+    bool run(const cOrvikEmulator &emulator, Sample &s)
     {
-        m_end = 0;
-        const double t0 = bench::nowMs();
+        const double t0 = epochMs();
+        QElapsedTimer clock;
+        clock.start();
         m_dialog.startUpdate();
-        const double returned = bench::nowMs();
+        s.inside = clock.nsecsElapsed() / 1e6;
         if (m_dialog.status() == eUpdateInProgress) {
-            QTimer limit;
-            limit.setSingleShot(true);
-            QObject::connect(&limit, &QTimer::timeout, &m_loop, &QEventLoop::quit);
-            limit.start(120000);
+            QTimer::singleShot(120000, &m_loop, &QEventLoop::quit);
             m_loop.exec();
         }
-        if (m_dialog.status() == eUpdateSucceeded && m_end > 0) {
-            s.total = m_end - t0;
-            s.inside = returned - t0;
+        if (m_dialog.status() != eUpdateSucceeded) {
+            std::fprintf(stderr, "update failed: %s\n", qPrintable(m_dialog.statusInfo()));
+            return false;
         }
+        s.total = clock.nsecsElapsed() / 1e6;
+        s.toWrite = emulator.timeOf("first-write-at") - t0;
+        s.shownClaim = emulator.timeOf("claimed-at") - emulator.timeOf("appears-at");
+        return true;
     }
 
 private:
     cUpdateDialog m_dialog;
     QEventLoop m_loop;
-    double m_end = 0;
 };
 
-void printTable(const char *title, const std::vector<Sample> &samples, int failures,
+#ifdef Q_OS_WIN
+// The device's side under Wine: its own port, linked to the updater's; once the command is
+// in, the bootloader shows afterMs later. Plain blocking reads: Wine's wait for serial events,
+// which QSerialPort reads through, never fires on a pty.
+class cDeviceSide
+{
+public:
+    cDeviceSide(cOrvikEmulator &emulator, int afterMs)
+        : m_port(CreateFileW(L"\\\\.\\COM6", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadTotalTimeoutConstant = 100;
+        if (m_port == INVALID_HANDLE_VALUE || !SetCommTimeouts(m_port, &timeouts)) {
+            std::fprintf(stderr, "COM6 cannot be opened (error %lu)\n", GetLastError());
+            return;
+        }
+        m_watcher = std::thread([this, &emulator, afterMs] {
+            char command[8];
+            DWORD got = 0;
+            QElapsedTimer clock;
+            clock.start();
+            while (got < sizeof command && clock.elapsed() < 30000) {
+                DWORD read = 0;
+                if (!ReadFile(m_port, command + got, DWORD(sizeof command) - got, &read, nullptr))
+                    break;
+                got += read;
+            }
+            if (got == sizeof command)
+                emulator.enterBootloader(afterMs);
+        });
+    }
+    ~cDeviceSide()
+    {
+        if (m_watcher.joinable())
+            m_watcher.join();
+        if (m_port != INVALID_HANDLE_VALUE)
+            CloseHandle(m_port);
+    }
+    bool isValid() const { return m_watcher.joinable(); }
+
+private:
+    HANDLE m_port;
+    std::thread m_watcher;
+};
+
+bool serialRoadAvailable()
+{
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    return std::any_of(ports.begin(), ports.end(), [](const QSerialPortInfo &info) {
+        return info.portName() == QLatin1String("COM6");
+    });
+}
+
+bool updateThroughPort(cUpdater &updater, cOrvikEmulator &emulator, int afterMs, Sample &s)
+{
+    cDeviceSide device(emulator, afterMs);
+    return device.isValid() && updater.run(emulator, s);
+}
+#else
+bool serialRoadAvailable()
+{
+    // umockdev_in_mock_environment() only turns true once a testbed exists.
+    return qgetenv("LD_PRELOAD").contains("libumockdev-preload");
+}
+
+bool updateThroughPort(cUpdater &updater, cOrvikEmulator &emulator, int afterMs, Sample &s)
+{
+    cFakeSerialPorts ports({{0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None}});
+    cBootloaderSwitch device(ports, emulator);
+    device.start(0, afterMs);
+    return updater.run(emulator, s);
+}
+#endif
+
+struct Row
+{
+    std::string name;
+    std::function<double(const Sample &)> value;
+    bool ratio = false;
+};
+
+void printTable(const std::string &title, const std::vector<Sample> &samples, int failures,
                 const std::vector<Row> &rows)
 {
     std::fprintf(bench::report(),
-                 "\n### %s\n\n| %zu rounds (%d failed) | min (ms) | median (ms) | max (ms) |\n"
-                 "|---|---|---|---|\n",
-                 title, samples.size(), failures);
+                 "\n### %s\n\n| %zu rounds (%d failed) | min | median | max |\n|---|---|---|---|\n",
+                 title.c_str(), samples.size(), failures);
     for (const Row &r : rows) {
         std::vector<double> v;
         for (const Sample &s : samples)
             v.push_back(r.value(s));
         const bench::Stats st = bench::stats(v);
-        std::fprintf(bench::report(), "| %s | %.1f | %.1f | %.1f |\n", r.name.c_str(), st.min,
-                     st.median, st.max);
+        const char *format =
+            r.ratio ? "| %s | %.3fx | %.3fx | %.3fx |\n" : "| %s | %.0f ms | %.0f ms | %.0f ms |\n";
+        std::fprintf(bench::report(), format, r.name.c_str(), st.min, st.median, st.max);
     }
+    std::fflush(bench::report());
+}
+
+// Runs "rounds" rounds (and one uncounted first) of the given runs, each on a fresh device,
+// the order rotating from round to round; a round counts only if all its runs succeeded.
+std::vector<Sample>
+measure(int rounds, int &failures,
+        const std::vector<std::function<bool(cOrvikEmulator &, Sample &)>> &runs)
+{
+    std::vector<Sample> samples;
+    for (int i = -1; i < rounds; ++i) {
+        Sample s;
+        bool ok = true;
+        for (size_t step = 0; step < runs.size(); ++step) {
+            cOrvikEmulator emulator;
+            emulator.setTiming(kEraseMsPerKib, kWriteMsPerBlock);
+            ok = runs[(step + size_t(i + 1)) % runs.size()](emulator, s) && ok;
+        }
+        if (!ok)
+            ++failures;
+        else if (i >= 0)
+            samples.push_back(s);
+    }
+    return samples;
 }
 } // namespace
 
@@ -158,15 +258,14 @@ int main(int argc, char **argv)
     QTemporaryDir work;
     if (!cOrvikEmulator::toolAvailable() || !work.isValid() ||
         !cOrvikEmulator::installTool(work.path()) || !QDir::setCurrent(work.path())) {
-        std::fprintf(stderr, "needs /usr/bin/dfu-util and a writable temporary directory\n");
+        std::fprintf(stderr, "needs the flashing tool and a writable temporary directory\n");
         return 2;
     }
-    // umockdev_in_mock_environment() only turns true once a testbed exists.
-    const bool mocked = qgetenv("LD_PRELOAD").contains("libumockdev-preload");
     const bool serialRoad = roads != "bootloader";
     const bool bootloaderRoad = roads != "serial";
-    if (serialRoad && !mocked) {
-        std::fprintf(stderr, "the serial road needs umockdev-wrapper\n");
+    if (serialRoad && !serialRoadAvailable()) {
+        std::fprintf(stderr, "the serial road needs fake serial ports: umockdev-wrapper on Linux, "
+                             "bench/update/wine-serial.sh under Wine\n");
         return 2;
     }
     const QString image = work.filePath(QStringLiteral("app.bin"));
@@ -175,98 +274,124 @@ int main(int argc, char **argv)
         return 2;
     file.write(cExpected::image(kImageSize));
     file.close();
-    const QByteArray imageArg = QFile::encodeName(image);
     auto flashArgs = [&](const char *pair) {
-        return std::vector<const char *>{
-            "-d", pair, "-a", "0", "-s", "0x08000000:leave", "-D", imageArg.constData()};
+        return QStringList{QStringLiteral("-d"), QLatin1String(pair),
+                           QStringLiteral("-a"), QStringLiteral("0"),
+                           QStringLiteral("-s"), QStringLiteral("0x08000000:leave"),
+                           QStringLiteral("-D"), image};
     };
 
     cUpdater updater(image);
     std::fprintf(bench::report(),
-                 "## Update overhead: startUpdate() to state 2, %d KiB image, emulated device\n",
-                 kImageSize / 1024);
+                 "## Update beyond the tool: %d KiB image, emulated device erasing %d ms per KiB "
+                 "of sector, writing %d ms per 2 KiB block\n",
+                 kImageSize / 1024, kEraseMsPerKib, kWriteMsPerBlock);
     bench::printLoad("start");
     int status = 0;
+    const Row bareRow{"bare tool: start to exit (baseline)", [](const Sample &s) {
+                          return s.bare;
+                      }};
+    const Row totalRow{"updater: Update to state 2", [](const Sample &s) {
+                           return s.total;
+                       }};
+    const Row ratioRow{"**whole update / bare tool**",
+                       [](const Sample &s) { return s.total / s.bare; }, true};
+    const Row writeRows[] = {{"bare tool: start to its first write",
+                              [](const Sample &s) {
+                                  return s.bareWrite;
+                              }},
+                             {"updater: Update to the tool's first write", [](const Sample &s) {
+                                  return s.toWrite;
+                              }}};
 
-    if (serialRoad) {
-        std::vector<Sample> samples;
+    if (bootloaderRoad) {
         int failures = 0;
-        for (int i = -1; i < rounds; ++i) { // round -1 warms up and is not counted
-            Sample s;
-            for (int step = 0; step < 2; ++step) {
-                cOrvikEmulator emulator; // a fresh device for each run
-                if ((step + i + 1) % 2 == 0) {
-                    emulator.startInBootloader();
-                    s.bare = runTool(flashArgs("483:5740,483:df11"));
-                } else {
-                    // As the device does: into the bootloader once the command is in.
-                    cFakeSerialPorts ports(
-                        {{0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None}});
-                    cBootloaderSwitch device(ports, emulator);
-                    device.start(0);
-                    updater.run(s);
-                }
-            }
-            if (s.bare < 0 || s.total < 0)
-                ++failures;
-            else if (i >= 0)
-                samples.push_back(s);
-        }
-        printTable("Serial road (port 0483:5740, command, 500 ms pause, download)", samples,
-                   failures,
-                   {kBaselineRow, kUpdaterRow, kOverheadRow,
-                    insideRow("port search, command, tool start"), kAfterReturnRow});
+        const std::vector<Sample> samples =
+            measure(rounds, failures,
+                    {[&](cOrvikEmulator &emulator, Sample &s) {
+                         emulator.startInBootloader();
+                         return runTool(emulator, flashArgs("483:0,483:df11"), s.bare, nullptr,
+                                        &s.bareWrite);
+                     },
+                     [&](cOrvikEmulator &emulator, Sample &s) {
+                         emulator.startInBootloader();
+                         return runTool(emulator, {QStringLiteral("-l")}, s.list);
+                     },
+                     [&](cOrvikEmulator &emulator, Sample &s) {
+                         emulator.startInBootloader();
+#ifndef Q_OS_WIN
+                         // No port at all, rather than the host's ports.
+                         std::unique_ptr<cFakeSerialPorts> ports;
+                         if (serialRoadAvailable())
+                             ports = std::make_unique<cFakeSerialPorts>(QVector<PortEntry>{});
+#endif
+                         return updater.run(emulator, s);
+                     }});
+        printTable(
+            "Bootloader road (no port; \"-l\", 500 ms pause, download)", samples, failures,
+            {bareRow,
+             writeRows[0],
+             totalRow,
+             writeRows[1],
+             ratioRow,
+             {"beyond the tool = updater - bare tool",
+              [](const Sample &s) {
+                  return s.total - s.bare;
+              }},
+             {"bare tool -l (the updater's listing)",
+              [](const Sample &s) {
+                  return s.list;
+              }},
+             {"beyond the tool, the 500 ms pause and the listing",
+              [](const Sample &s) {
+                  return s.total - s.bare - kPauseMs - s.list;
+              }},
+             {"of which inside startUpdate() (image check and copy, port search, "
+              "listing, pause, tool start), less the pause and the listing",
+              [](const Sample &s) {
+                  return s.inside - kPauseMs - s.list;
+              }},
+             {"of which from its return to state 2, less the bare tool", [](const Sample &s) {
+                  return s.total - s.inside - s.bare;
+              }}});
         status |= failures ? 1 : 0;
     }
 
-    if (bootloaderRoad) {
-        std::vector<Sample> samples;
+    for (const int afterMs : kBootloaderAfterMs) {
+        if (!serialRoad)
+            break;
         int failures = 0;
-        for (int i = -1; i < rounds; ++i) {
-            Sample s;
-            for (int step = 0; step < 3; ++step) {
-                cOrvikEmulator emulator;
-                emulator.startInBootloader();
-                switch ((step + i + 1) % 3) {
-                case 0:
-                    s.bare = runTool(flashArgs("483:0,483:df11"));
-                    break;
-                case 1:
-                    s.list = runTool({"-l"});
-                    break;
-                default:
-                    if (mocked) {
-                        // No port at all (an empty bus rather than the host's ports).
-                        cFakeSerialPorts ports(QVector<PortEntry>{});
-                        updater.run(s);
-                    } else {
-                        updater.run(s);
-                    }
-                    break;
-                }
-            }
-            if (s.bare < 0 || s.list < 0 || s.total < 0)
-                ++failures;
-            else if (i >= 0)
-                samples.push_back(s);
-        }
-        printTable(mocked ? "Bootloader road (no port, \"-l\", 500 ms pause, download)"
-                          : "Bootloader road (host's ports, none matching; \"-l\", 500 ms pause, "
-                            "download)",
+        const std::vector<Sample> samples =
+            measure(rounds, failures,
+                    {[&](cOrvikEmulator &emulator, Sample &s) {
+                         emulator.startInBootloader();
+                         return runTool(emulator, flashArgs("483:5740,483:df11"), s.bare,
+                                        &s.bareClaim, &s.bareWrite);
+                     },
+                     [&](cOrvikEmulator &emulator, Sample &s) {
+                         return updateThroughPort(updater, emulator, afterMs, s);
+                     }});
+        printTable("Serial road, the bootloader showing " + std::to_string(afterMs) +
+                       " ms after the command",
                    samples, failures,
-                   {kBaselineRow,
-                    {"bare dfu-util -l (the updater's listing)",
+                   {bareRow,
+                    writeRows[0],
+                    totalRow,
+                    writeRows[1],
+                    ratioRow,
+                    {"bootloader shows to the flashing run's claim of it",
                      [](const Sample &s) {
-                         return s.list;
+                         return s.shownClaim;
                      }},
-                    kUpdaterRow,
-                    kOverheadRow,
-                    {"overhead less the listing = updater - 500 ms - baseline - bare -l",
+                    {"bare tool: start to its claim",
                      [](const Sample &s) {
-                         return s.total - kPauseMs - s.bare - s.list;
+                         return s.bareClaim;
                      }},
-                    insideRow("port search, listing, tool start"),
-                    kAfterReturnRow});
+                    {"**bootloader shows to the flashing run's start** (claim less the bare "
+                     "tool's start to claim)",
+                     [](const Sample &s) {
+                         return s.shownClaim - s.bareClaim;
+                     }}});
         status |= failures ? 1 : 0;
     }
     std::fprintf(bench::report(), "\n");
