@@ -10,7 +10,13 @@ set -euo pipefail
 wine_run="$(cd "$(dirname "$0")/../.." && pwd)/scripts/wine-run.sh"
 links=$(mktemp -d)
 relay=""
+device='HKLM\System\CurrentControlSet\Enum\USB\VID_0483&PID_5740\ORVIK0001'
+# The prefix is left as it was: with the device listed, the bootloader road would find it.
 cleanup() {
+    "$wine_run" reg delete "$device" /f >/dev/null 2>&1 || true
+    for port in COM5 COM6; do
+        "$wine_run" reg delete 'HKLM\Software\Wine\Ports' /v $port /f >/dev/null 2>&1 || true
+    done
     wineserver -k 2>/dev/null || true
     [ -z "$relay" ] || kill "$relay" 2>/dev/null || true
     rm -rf "$links"
@@ -21,7 +27,6 @@ trap cleanup EXIT
 # links reserved ports at each start of its server.
 reg() { "$wine_run" reg add "$@" /f >/dev/null; }
 "$wine_run" cmd /c exit 0
-device='HKLM\System\CurrentControlSet\Enum\USB\VID_0483&PID_5740\ORVIK0001'
 reg "$device" /v ClassGUID /d '{4D36E978-E325-11CE-BFC1-08002BE10318}'
 reg "$device" /v DeviceDesc /d 'USB Serial Device'
 reg "$device\\Device Parameters" /v PortName /d COM5
