@@ -120,7 +120,10 @@ public:
         m_dialog.startUpdate();
         s.inside = clock.nsecsElapsed() / 1e6;
         if (m_dialog.status() == eUpdateInProgress) {
-            QTimer::singleShot(120000, &m_loop, &QEventLoop::quit);
+            QTimer limit; // this run's own: a stray one would end a later run early
+            limit.setSingleShot(true);
+            QObject::connect(&limit, &QTimer::timeout, &m_loop, &QEventLoop::quit);
+            limit.start(120000);
             m_loop.exec();
         }
         if (m_dialog.status() != eUpdateSucceeded) {
