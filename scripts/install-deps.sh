@@ -7,6 +7,8 @@ packages=(
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev
     # the buttons' accessibility extends Qt Quick's own (app/cAccessibleButton.cpp)
     qtbase5-private-dev qtdeclarative5-private-dev
+    # qmlcachegen: the window's QML is compiled into the program
+    qtdeclarative5-dev-tools
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs
     qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qtquick-privatewidgets
     qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings
