@@ -71,7 +71,7 @@ results=$build/bench-results.md
     echo "- date: $(date '+%Y-%m-%d %H:%M %Z')"
     echo "- machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
     echo "- Debian $(cat /etc/debian_version), Qt $(pkg-config --modversion "Qt${qt}Core")," \
-        "$(dfu-util -V | head -1), $(wine --version)"
+        "$(dfu-util -V | head -1), $(wine --version 2>/dev/null)"
     echo "- build: $build (Release), $rounds rounds"
     echo "- uptime at start:$(uptime)"
     echo
