@@ -117,6 +117,17 @@ pid_t spawn(const std::vector<std::string> &argv, int in, int out)
     return spawned == 0 ? pid : 0;
 }
 
+// Waits up to MS for the child PID to end: true, with its STATUS, if it did.
+bool waitAtMost(pid_t pid, int ms, int &status)
+{
+    for (int waited = 0; waited < ms; waited += 10) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
 // How a program is started, how its memory is read and how its end is awaited.
 class Runner
 {
@@ -166,11 +177,8 @@ public:
     bool finish(int ms) override
     {
         int status = 0;
-        for (int waited = 0; waited < ms; waited += 10) {
-            if (waitpid(pid, &status, WNOHANG) == pid)
-                return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            usleep(10000);
-        }
+        if (waitAtMost(pid, ms, status))
+            return WIFEXITED(status) && WEXITSTATUS(status) == 0;
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
         return false;
@@ -200,13 +208,10 @@ public:
                  "WorkingSetSize", "PagefileUsage")
     {
         setenv("WINEPREFIX", prefix.c_str(), 1);
-        const std::string wineRun =
-            std::filesystem::path(ORVIK_MAIN_QML).parent_path().parent_path() / "scripts" /
-            "wine-run.sh";
         int down[2], up[2];
         if (pipe2(down, O_CLOEXEC) != 0 || pipe2(up, O_CLOEXEC) != 0)
             return;
-        pid = spawn({wineRun, launcher}, down[0], up[1]);
+        pid = spawn({ORVIK_WINE_RUN, launcher}, down[0], up[1]);
         close(down[0]);
         close(up[1]);
         commands = down[1];
@@ -223,11 +228,9 @@ public:
         // Nothing of Wine's outlives the benchmark and its X server: the wineserver ends once
         // its processes have, else it is made to.
         const pid_t server = spawn({"wineserver", "-w"}, -1, -1);
-        for (int waited = 0; server && waited < 15000; waited += 10) {
-            if (waitpid(server, nullptr, WNOHANG) == server)
-                return;
-            usleep(10000);
-        }
+        int status = 0;
+        if (server && waitAtMost(server, 15000, status))
+            return;
         if (const pid_t killer = spawn({"wineserver", "-k"}, -1, -1))
             waitpid(killer, nullptr, 0);
         if (server)

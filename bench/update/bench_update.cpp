@@ -199,6 +199,12 @@ bool updateThroughPort(cUpdater &updater, cOrvikEmulator &emulator, int afterMs,
     cDeviceSide device(emulator, afterMs);
     return device.isValid() && updater.run(emulator, s);
 }
+
+// The prefix lists no device of its own: the faked ports are there only for the serial road.
+bool updateWithoutPort(cUpdater &updater, cOrvikEmulator &emulator, Sample &s)
+{
+    return updater.run(emulator, s);
+}
 #else
 bool serialRoadAvailable()
 {
@@ -211,6 +217,15 @@ bool updateThroughPort(cUpdater &updater, cOrvikEmulator &emulator, int afterMs,
     cFakeSerialPorts ports({{0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None}});
     cBootloaderSwitch device(ports, emulator);
     device.start(0, afterMs);
+    return updater.run(emulator, s);
+}
+
+bool updateWithoutPort(cUpdater &updater, cOrvikEmulator &emulator, Sample &s)
+{
+    // No port at all, rather than the host's ports.
+    std::unique_ptr<cFakeSerialPorts> ports;
+    if (serialRoadAvailable())
+        ports = std::make_unique<cFakeSerialPorts>(QVector<PortEntry>{});
     return updater.run(emulator, s);
 }
 #endif
@@ -339,13 +354,7 @@ int main(int argc, char **argv)
                      },
                      [&](cOrvikEmulator &emulator, Sample &s) {
                          emulator.startInBootloader();
-#ifndef Q_OS_WIN
-                         // No port at all, rather than the host's ports.
-                         std::unique_ptr<cFakeSerialPorts> ports;
-                         if (serialRoadAvailable())
-                             ports = std::make_unique<cFakeSerialPorts>(QVector<PortEntry>{});
-#endif
-                         return updater.run(emulator, s);
+                         return updateWithoutPort(updater, emulator, s);
                      }});
         printTable("Bootloader road (no port; \"-l\", 500 ms pause, download)", samples, failures,
                    {bareRow,
