@@ -107,7 +107,8 @@ grep -q "Signing with" "$work/signed.log" || fail "the release did not say it si
 unsigned=build-windows
 tool=dfu-util-0.11/win64/dfu-util-static.exe
 setup=$(cd "$signed" && ls OrvikUpdater-*-setup.exe)
-for file in OrvikUpdater/orvik-updater.exe "OrvikUpdater/$tool" installer/uninstall.exe "$setup"; do
+for file in OrvikUpdater/orvik-updater.exe OrvikUpdater/orvik-driver.exe "OrvikUpdater/$tool" \
+    installer/uninstall.exe "$setup"; do
     osslsigncode verify -CAfile "$ca/ca.crt" -in "$signed/$file" >"$work/verify.log" 2>&1 || {
         cat "$work/verify.log"
         fail "$file does not verify"

@@ -42,7 +42,7 @@ fi
 
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_PREFIX_PATH="$sdk" -DCMAKE_BUILD_TYPE=Release \
-    -DORVIK_WINDOWS_SOURCES="$given/src" >/dev/null
+    -DORVIK_WINDOWS_SOURCES="$given/src" -DORVIK_WINDOWS_DRIVER="$given/driver" >/dev/null
 if [ "${1:-}" = release ]; then
     cmake --build build-windows -j"$(nproc)" --target release
     exit 0

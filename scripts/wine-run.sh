@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs a program of the Windows build under Wine: the suites through CTest, which names this
 # script as the build's emulator, and anything else (`scripts/wine-run.sh build-windows/x.exe`).
-# The Wine prefix is the user's own for this project, made on first use (about 15 s) with
-# Arial mapped to Liberation Sans, as Windows has Arial; later runs reuse it. WINEPREFIX
-# chooses another one.
+# The Wine prefix is the user's own for this project, made on first use (about 15 s), set to
+# Windows 10 and with Arial mapped to Liberation Sans, as Windows has Arial; later runs reuse
+# it. WINEPREFIX chooses another one.
 set -euo pipefail
 export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik-updater/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
@@ -26,6 +26,8 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         HOME="$WINEPREFIX.home" XDG_CONFIG_HOME= wineboot --init >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' \
             /f >/dev/null 2>&1
+        # The Windows that users have, whatever this Wine's default.
+        wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
         wineserver --wait
         touch "$WINEPREFIX/.orvik-ready"
     fi

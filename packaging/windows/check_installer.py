@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Installs the Windows release with its installer, silently, under Wine, and checks what a
 user gets: the release's files in Program Files, a Start-menu shortcut that starts the updater
-in its own folder, and an entry in the list of installed programs; then uninstalls it, silently
-too, and checks that all of it is gone again. WINEPREFIX names the Wine prefix to use.
+in its own folder, an entry in the list of installed programs, and the bootloader's driver
+package staged, its licence among the installed licences; then uninstalls it, silently too, and
+checks that all of it is gone again. Before, with the driver deselected (/NODRIVER), the package
+must not be staged. WINEPREFIX names the Wine prefix to use, which is made anew.
 
 Usage: check_installer.py WINE_RUN SETUP.exe RELEASE_FOLDER [UNINSTALLER]
 (UNINSTALLER: the uninstaller the installed one must equal, as makensis finished it)"""
 import filecmp
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -15,6 +18,10 @@ import sys
 NAME = "Orvik Updater"
 FOLDER = "C:\\Program Files\\" + NAME
 KEY = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\OrvikUpdater"
+# Wine stages a driver package under its own name (Windows would name it oemNN.inf), and its
+# removal leaves the file: the helper's record of what it added tells that it ran.
+STAGED_INF = "C:\\windows\\inf\\STM32Bootloader.inf"
+DRIVER_RECORD = "HKLM\\Software\\Kestrane Audio\\Orvik Updater"
 
 
 def run(wine_run, *arguments):
@@ -67,9 +74,25 @@ def main():
     link = unix(prefix, "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\"
                 + NAME + ".lnk")
 
+    shutil.rmtree(prefix, ignore_errors=True)
+    staged = unix(prefix, STAGED_INF)
+    result = run(wine_run, setup, "/S", "/NODRIVER")
+    if result.returncode != 0:
+        sys.exit(f"the installer (/NODRIVER) ended with {result.returncode}: {result.stderr}")
+    if os.path.exists(staged):
+        errors.append("the driver package was staged with /NODRIVER")
+    run(wine_run, FOLDER + "\\uninstall.exe", "/S")
+
     result = run(wine_run, setup, "/S")
     if result.returncode != 0:
         sys.exit(f"the installer ended with {result.returncode}: {result.stderr}")
+    if not os.path.isfile(staged) or not filecmp.cmp(
+            staged, os.path.join(release, "driver", "STM32Bootloader.inf"), shallow=False):
+        errors.append("the driver package was not staged as shipped")
+    if not os.path.isfile(os.path.join(installed, "licenses", "SLA0048.txt")):
+        errors.append("the driver package's licence is not among the installed licences")
+    if run(wine_run, "reg", "query", DRIVER_RECORD).returncode != 0:
+        errors.append("the helper did not record the package it staged")
     expected = files(release) + ["uninstall.exe"]
     if files(installed) != sorted(expected):
         errors.append(f"installed files differ: {sorted(set(files(installed)) ^ set(expected))}")
@@ -101,6 +124,8 @@ def main():
         errors.append("the shortcut was left")
     if run(wine_run, "reg", "query", KEY).returncode == 0:
         errors.append("the uninstall entry was left")
+    if "DriverPackage" in run(wine_run, "reg", "query", DRIVER_RECORD).stdout:
+        errors.append("the uninstaller did not remove the driver package it had added")
     for error in errors:
         print("FAIL:", error)
     return 1 if errors else 0

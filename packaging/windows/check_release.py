@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Checks the Windows release a user unpacks: the updater, a PE32+ program of the GUI
-subsystem; the flashing tool, which imports Windows' own DLLs only; every DLL that any program
-or DLL imports, followed through, either Windows' own or in the folder; no DLL that nothing
-imports; nothing left with debug information; the zip holding exactly that folder.
+subsystem; the flashing tool and the driver helper, which import Windows' own DLLs only, the
+helper a PE32+ console program that asks for administrator rights; the driver package, exactly
+its files and as its SHA256SUMS gives them, its licence in the licences folder too; every DLL
+that any program or DLL imports, followed through, either Windows' own or in the folder; no DLL
+that nothing imports; nothing left with debug information; the zip holding exactly that folder.
 
-Usage: check_release.py OBJDUMP FOLDER ZIP TOOL (the tool's path in the folder)"""
+Usage: check_release.py OBJDUMP FOLDER ZIP TOOL DRIVER
+(TOOL: the tool's path in the folder; DRIVER: the folder the driver package was given in)"""
+import hashlib
 import os
 import subprocess
 import sys
@@ -19,11 +23,12 @@ def headers(objdump, path):
 
 
 def main():
-    objdump, folder, archive, tool_path = sys.argv[1:5]
+    objdump, folder, archive, tool_path, driver = sys.argv[1:6]
     errors = []
     updater = os.path.join(folder, "orvik-updater.exe")
+    helper = os.path.join(folder, "orvik-driver.exe")
     tool = os.path.join(folder, *tool_path.split("/"))
-    for path in (updater, tool, os.path.join(folder, "qt.conf"),
+    for path in (updater, helper, tool, os.path.join(folder, "qt.conf"),
                  os.path.join(folder, "plugins", "platforms", "qwindows.dll")):
         if not os.path.isfile(path):
             errors.append(f"missing: {os.path.relpath(path, folder)}")
@@ -33,10 +38,32 @@ def main():
     updater_headers = headers(objdump, updater)
     if "(PE32+)" not in updater_headers or "(Windows GUI)" not in updater_headers:
         errors.append("orvik-updater.exe is no PE32+ program of the GUI subsystem")
-    others = [name for name in pe_imports.imports(objdump, tool)
-              if not pe_imports.is_windows_dll(name)]
-    if others:
-        errors.append(f"{tool_path} imports {', '.join(others)}")
+    for path in (tool, helper):
+        others = [name for name in pe_imports.imports(objdump, path)
+                  if not pe_imports.is_windows_dll(name)]
+        if others:
+            errors.append(f"{os.path.relpath(path, folder)} imports {', '.join(others)}")
+    helper_headers = headers(objdump, helper)
+    if "(PE32+)" not in helper_headers or "(Windows CUI)" not in helper_headers:
+        errors.append("orvik-driver.exe is no PE32+ console program")
+    if b'level="requireAdministrator"' not in open(helper, "rb").read():
+        errors.append("orvik-driver.exe does not ask for administrator rights")
+
+    sums = {}
+    for line in open(os.path.join(driver, "SHA256SUMS")):
+        digest, name = line.split()
+        sums[name] = digest
+    package = os.path.join(folder, "driver")
+    if sorted(os.listdir(package)) != sorted(sums):
+        errors.append(f"driver\\ holds {sorted(os.listdir(package))}, not {sorted(sums)}")
+    for name, digest in sums.items():
+        shipped = [os.path.join(package, name)]
+        if name.endswith(".txt"):  # the licence
+            shipped.append(os.path.join(folder, "licenses", name))
+        for path in shipped:
+            data = open(path, "rb").read() if os.path.isfile(path) else b""
+            if hashlib.sha256(data).hexdigest() != digest:
+                errors.append(f"{os.path.relpath(path, folder)} differs from its SHA256SUMS")
 
     imported = set()
     for path in pe_imports.binaries(folder):

@@ -19,10 +19,10 @@ import sys
 WINDOWS_DLLS = {name.lower() for name in (
     "ADVAPI32.dll", "COMCTL32.dll", "COMDLG32.dll", "CRYPT32.dll", "d3d11.dll", "d3d9.dll",
     "DNSAPI.dll", "dwmapi.dll", "dxgi.dll", "GDI32.dll", "IMM32.dll", "IPHLPAPI.DLL",
-    "KERNEL32.dll", "MPR.dll", "msvcrt.dll", "NETAPI32.dll", "ntdll.dll", "ole32.dll",
-    "OLEAUT32.dll", "OPENGL32.dll", "SETUPAPI.dll", "SHELL32.dll", "SHLWAPI.dll", "USER32.dll",
-    "USERENV.dll", "UxTheme.dll", "VERSION.dll", "WINMM.dll", "WINSPOOL.DRV", "WS2_32.dll",
-    "WTSAPI32.dll")}
+    "KERNEL32.dll", "MPR.dll", "msvcrt.dll", "NETAPI32.dll", "newdev.dll", "ntdll.dll",
+    "ole32.dll", "OLEAUT32.dll", "OPENGL32.dll", "SETUPAPI.dll", "SHELL32.dll", "SHLWAPI.dll",
+    "USER32.dll", "USERENV.dll", "UxTheme.dll", "VERSION.dll", "WINMM.dll", "WINSPOOL.DRV",
+    "WS2_32.dll", "WTSAPI32.dll")}
 
 
 def imports(objdump, path):

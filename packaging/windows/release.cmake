@@ -1,9 +1,10 @@
 # cmake -DBUILD=<build dir> -DNAME=OrvikUpdater-<version> -DVERSION=<version> -DMAKENSIS=<makensis>
 #       -DNSI=<installer.nsi> -DICON=<.ico> -DPYTHON=<python3> -DEPOCH=<SOURCE_DATE_EPOCH>
-#       -DTOOL=<the tool's path in the folder> -P release.cmake
+#       -DTOOL=<the tool's path in the folder> -DDRIVER=<the driver package's folder>
+#       -DDRIVER_FILES=<its files> -P release.cmake
 # Installs the build into BUILD/OrvikUpdater, zips that folder and builds the installer: the
 # same bytes from any checkout of the same commit. With ORVIK_SIGN_PFX and
-# ORVIK_SIGN_PASSWORD_FILE in the environment it signs the two programs, the uninstaller and
+# ORVIK_SIGN_PASSWORD_FILE in the environment it signs the three programs, the uninstaller and
 # the installer (sign.py).
 set(here ${CMAKE_CURRENT_LIST_DIR})
 # strip, makensis and the zip take their times from here, not from the clock.
@@ -15,11 +16,21 @@ else()
     message(STATUS "Unsigned: no certificate given (ORVIK_SIGN_PFX and ORVIK_SIGN_PASSWORD_FILE)")
 endif()
 
+# The driver package ships as its maker signed it, or not at all.
+foreach(file IN LISTS DRIVER_FILES)
+    file(STRINGS ${DRIVER}/SHA256SUMS listed REGEX "  ${file}$")
+    string(REGEX MATCH "^[0-9a-f]+" expected "${listed}")
+    file(SHA256 ${DRIVER}/${file} actual)
+    if(NOT expected OR NOT actual STREQUAL expected)
+        message(FATAL_ERROR "${DRIVER}/${file} does not match its SHA256SUMS: not released")
+    endif()
+endforeach()
+
 set(folder ${BUILD}/OrvikUpdater)
 file(REMOVE_RECURSE ${folder})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${folder} --strip
     OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
-foreach(program orvik-updater.exe ${TOOL})
+foreach(program orvik-updater.exe orvik-driver.exe ${TOOL})
     execute_process(COMMAND ${sign} ${folder}/${program} COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 # The installer keeps each file's time, and so does the zip.
