@@ -2,6 +2,7 @@
 
 #include "cAccessibleButton.h"
 #include "cDevicePresence.h"
+#include "cDriverRepair.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "eUpdateState.h"
@@ -35,12 +36,24 @@ void cWindowSetup::afterApplication()
 }
 
 void cWindowSetup::publish(QQmlEngine &engine, cUpdateDialog *controller,
-                           cLocalFilePath *localFilePath, cDevicePresence *presence)
+                           cLocalFilePath *localFilePath, cDevicePresence *presence,
+                           cDriverRepair *driver)
 {
     QQmlContext *context = engine.rootContext();
     context->setContextProperty(QStringLiteral("_App"), controller);
     context->setContextProperty(QStringLiteral("_LocalFilePath"), localFilePath);
     context->setContextProperty(QStringLiteral("_Presence"), presence);
+    context->setContextProperty(QStringLiteral("_Driver"), driver);
+
+    QObject::connect(presence, &cDevicePresence::bootloaderWithoutDriver, driver,
+                     &cDriverRepair::bootloaderSeenWithoutDriver);
+    // The status changes once as each attempt starts and once as it ends.
+    QObject::connect(controller, &cUpdateDialog::statusChanged, driver, [controller, driver] {
+        if (controller->status() == eUpdateInProgress)
+            driver->attemptStarted();
+        else if (controller->status() == eUpdateFailed)
+            driver->attemptFailed(controller->toolErrors());
+    });
 }
 
 void cWindowSetup::releaseFileDialog(QQmlApplicationEngine &engine)

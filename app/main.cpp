@@ -1,4 +1,5 @@
 #include "cDevicePresence.h"
+#include "cDriverRepair.h"
 #include "cImageCopy.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
@@ -72,8 +73,9 @@ int runUpdater(int &argc, char **argv)
     {
         cLocalFilePath localFilePath;
         cDevicePresence presence;
+        cDriverRepair driver;
         QQmlApplicationEngine engine;
-        cWindowSetup::publish(engine, controller, &localFilePath, &presence);
+        cWindowSetup::publish(engine, controller, &localFilePath, &presence, &driver);
         {
             const QUrl url(QStringLiteral("qrc:/main.qml"));
             QObject::connect(

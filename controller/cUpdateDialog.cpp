@@ -15,6 +15,11 @@ QString cUpdateDialog::statusInfo() const
     return m_update ? m_update->statusInfo() : QString();
 }
 
+QByteArray cUpdateDialog::toolErrors() const
+{
+    return m_update ? m_update->toolErrors() : QByteArray();
+}
+
 void cUpdateDialog::WaitForUpdate()
 {
     if (m_update)

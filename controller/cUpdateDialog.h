@@ -25,6 +25,8 @@ public:
     eUpdateState status() const { return m_status; }
     QString selectedFirmwareFile() const { return m_selectedFile; }
     QString statusInfo() const;
+    // What the flashing tool wrote to its error output in the last attempt's last run.
+    QByteArray toolErrors() const;
 
     // Lets a flashing run that is still going finish (bounded), at shutdown.
     void WaitForUpdate();

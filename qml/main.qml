@@ -168,6 +168,13 @@ Window {
         }
     }
 
+    // Windows only: the bootloader has no driver that the flashing tool can use.
+    Loader {
+        objectName: "driverQuestionLoader"
+        active: _Driver ? _Driver.asking : false
+        sourceComponent: DriverQuestion {}
+    }
+
     Loader {
         active: root.askingToQuit
         sourceComponent: QuitQuestion {

@@ -1,4 +1,5 @@
 #include "cDevicePresence.h"
+#include "cDriverRepair.h"
 #include "cExpected.h"
 #include "cFakeTool.h"
 #include "cLocalFilePath.h"
@@ -23,6 +24,9 @@
 namespace {
 const QString kFoundBootloader = cFakeTool::bootloaderListed;
 const QString kNothingFound = QStringLiteral("out dfu-util 0.11\\n\\n");
+// A listing's line for a bootloader it saw but could not open, "%1" telling why.
+const QString kCannotOpen =
+    QStringLiteral("err Cannot open DFU device 0483:df11 found on devnum 5 (%1)\\n");
 // Keeps the flashing run going until the test writes "ack-1".
 const QString kHoldRun = QStringLiteral("chunk Opening DFU capable USB device...\\n");
 const QString kNoFile = QStringLiteral("Please select firmware file (*.bin)");
@@ -114,6 +118,10 @@ private slots:
     void drop();
     void presenceGivesWay_data();
     void presenceGivesWay();
+    void driverOffer_data();
+    void driverOffer();
+    void driverInstall_data();
+    void driverInstall();
 
 private:
     void selectFile() { m_app->setSelectedFirmwareFile(firmwarePath()); }
@@ -126,11 +134,14 @@ private:
     QObject *fileDialog(bool create);
     // The dialog's own window, while it is shown.
     static QWindow *dialogWindow();
+    // A top-level window of that title, while it is shown.
+    static QWindow *shownWindow(const QString &title);
 
     std::unique_ptr<cFakeTool> m_tool;
     std::unique_ptr<cUpdateDialog> m_app;
     std::unique_ptr<cLocalFilePath> m_localFilePath;
     std::unique_ptr<cDevicePresence> m_presence;
+    std::unique_ptr<cDriverRepair> m_driver;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
     QHash<QString, QQuickItem *> m_items;
@@ -148,12 +159,14 @@ void tst_Window::init()
     m_app = std::make_unique<cUpdateDialog>(nullptr);
     m_localFilePath = std::make_unique<cLocalFilePath>();
     m_presence = std::make_unique<cDevicePresence>();
+    m_driver = std::make_unique<cDriverRepair>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     connect(m_engine.get(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
         for (const QQmlError &warning : warnings)
             m_qmlWarnings << warning.toString();
     });
-    cWindowSetup::publish(*m_engine, m_app.get(), m_localFilePath.get(), m_presence.get());
+    cWindowSetup::publish(*m_engine, m_app.get(), m_localFilePath.get(), m_presence.get(),
+                          m_driver.get());
     QSignalSpy created(m_engine.get(), &QQmlApplicationEngine::objectCreated);
     m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
     QCOMPARE(created.count(), 1);
@@ -188,6 +201,7 @@ void tst_Window::cleanup()
     m_engine.reset();
     m_localFilePath.reset();
     m_presence.reset();
+    m_driver.reset();
     m_app.reset();
     m_window = nullptr;
     m_items.clear();
@@ -226,8 +240,13 @@ QObject *tst_Window::fileDialog(bool create)
 
 QWindow *tst_Window::dialogWindow()
 {
+    return shownWindow(QStringLiteral("Select Firmware file to load"));
+}
+
+QWindow *tst_Window::shownWindow(const QString &title)
+{
     for (QWindow *window : QGuiApplication::topLevelWindows()) {
-        if (window->isVisible() && window->title() == QLatin1String("Select Firmware file to load"))
+        if (window->isVisible() && window->title() == title)
             return window;
     }
     return nullptr;
@@ -925,14 +944,12 @@ void tst_Window::presenceGivesWay_data()
     QTest::addColumn<QString>("presence");
     QTest::addColumn<QString>("attempt"); // the attempt's text once it has ended
 
-    const QString cannotOpen =
-        QStringLiteral("err Cannot open DFU device 0483:df11 found on devnum 5 (%1)\\n");
     QTest::newRow("nothing") << QStringList{kNothingFound} << "No Orvik connected" << kNoDevice;
     QTest::newRow("bootloader") << QStringList{kFoundBootloader}
                                 << "Orvik connected in its bootloader"
                                 << "Update succeeded";
     QTest::newRow("bootloader without a driver")
-        << QStringList{kNothingFound, cannotOpen.arg("LIBUSB_ERROR_NOT_SUPPORTED")}
+        << QStringList{kNothingFound, kCannotOpen.arg("LIBUSB_ERROR_NOT_SUPPORTED")}
         << "Orvik in its bootloader, but it has no driver" << kNoDevice;
 #ifdef Q_OS_WIN
     const QString denied = QStringLiteral("Orvik in its bootloader, but another program uses it");
@@ -940,7 +957,8 @@ void tst_Window::presenceGivesWay_data()
     const QString denied = QStringLiteral("Orvik found, but access is denied");
 #endif
     QTest::newRow("bootloader not to be opened")
-        << QStringList{kNothingFound, cannotOpen.arg("LIBUSB_ERROR_ACCESS")} << denied << kNoDevice;
+        << QStringList{kNothingFound, kCannotOpen.arg("LIBUSB_ERROR_ACCESS")} << denied
+        << kNoDevice;
 }
 
 void tst_Window::presenceGivesWay()
@@ -953,6 +971,9 @@ void tst_Window::presenceGivesWay()
     m_tool->setScript(listing, {});
     m_presence->start();
     QTRY_COMPARE(statusLine->property("text").toString(), presence);
+    // On Windows a bootloader without a driver brings the driver offer: "Not now".
+    m_driver->dismiss();
+    QTRY_VERIFY(!QGuiApplication::modalWindow());
 #ifndef Q_OS_WIN
     // (Windows' offscreen platform measures text at another resolution than the screen;
     // tst_gui_windows sees the real window.)
@@ -970,6 +991,130 @@ void tst_Window::presenceGivesWay()
     QCOMPARE(statusLine->property("text").toString(), attempt);
     // The watcher's one listing, then the attempt's.
     QCOMPARE(m_tool->calls().mid(0, 2), (QList<QStringList>{{"-l"}, {"-l"}}));
+}
+
+// On Windows the updater offers the driver when the bootloader shows without one: from the
+// listing before the first attempt, once a start; after each attempt that fails for want of
+// it. Elsewhere it never offers. "Not now" (Escape) changes nothing else.
+void tst_Window::driverOffer_data()
+{
+    QTest::addColumn<QStringList>("listing"); // the watcher's, when no attempt is made
+    QTest::addColumn<QStringList>("flash");   // the attempt's run, when one is made
+    QTest::addColumn<bool>("offered");        // on Windows
+
+    const QString noDriver = kCannotOpen.arg("LIBUSB_ERROR_NOT_SUPPORTED");
+    const QString denied = kCannotOpen.arg("LIBUSB_ERROR_ACCESS");
+    const QString noDevice = QStringLiteral("err No DFU capable USB device available\\n");
+    QTest::newRow("listing: without a driver")
+        << QStringList{kNothingFound, noDriver} << QStringList() << true;
+    QTest::newRow("listing: not to be opened")
+        << QStringList{kNothingFound, denied} << QStringList() << false;
+    QTest::newRow("run fails without a driver")
+        << QStringList() << QStringList{noDriver, noDevice, "exit 74"} << true;
+    QTest::newRow("run fails otherwise")
+        << QStringList() << QStringList{denied, noDevice, "exit 74"} << false;
+}
+
+void tst_Window::driverOffer()
+{
+    QFETCH(QStringList, listing);
+    QFETCH(QStringList, flash);
+    QFETCH(bool, offered);
+#ifndef Q_OS_WIN
+    offered = false;
+#endif
+    const QString title = QStringLiteral("Orvik Updater: driver");
+    QQuickItem *statusLine = m_items.value(QStringLiteral("statusInfo"));
+    const auto seeFailure = [&] {
+        m_tool->setScript({kFoundBootloader}, flash);
+        selectFile();
+        m_app->startUpdate();
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_app->status()), int(eUpdateFailed), kRunTimeoutMs);
+    };
+    if (flash.isEmpty()) {
+        m_tool->setScript(listing, {});
+        m_presence->start();
+        QTRY_VERIFY(!statusLine->property("text").toString().isEmpty());
+    } else {
+        seeFailure();
+    }
+    QCOMPARE(m_driver->asking(), offered);
+    QCOMPARE(bool(shownWindow(title)), offered);
+    if (!offered)
+        return;
+
+    const QPointer<QWindow> asked = shownWindow(title);
+    QCOMPARE(asked->modality(), Qt::ApplicationModal);
+    QCOMPARE(asked->transientParent(), m_window);
+    const QString shownBefore = statusLine->property("text").toString();
+    QVERIFY(QTest::qWaitForWindowExposed(asked));
+    asked->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(asked));
+    QTest::keyPress(asked, Qt::Key_Escape);
+    if (asked)
+        QTest::keyRelease(asked, Qt::Key_Escape);
+    QTRY_VERIFY(!shownWindow(title));
+    QCOMPARE(statusLine->property("text").toString(), shownBefore);
+    QCOMPARE(int(m_app->status()), flash.isEmpty() ? int(eUpdateReady) : int(eUpdateFailed));
+
+    // Asked again after the next such failure, but from the listing only once a start.
+    if (flash.isEmpty())
+        m_driver->bootloaderSeenWithoutDriver();
+    else
+        seeFailure();
+    QCOMPARE(m_driver->asking(), !flash.isEmpty());
+}
+
+// "Install driver" starts the helper with the install action and says how it went: the
+// helper's own line when it fails.
+void tst_Window::driverInstall_data()
+{
+    QTest::addColumn<QStringList>("helper"); // the stand-in's script; empty: no helper there
+    QTest::addColumn<QString>("said");
+
+    QTest::newRow("installed") << QStringList{"out Installed\\n",
+                                              "writeto --outcome-file Installed", "exit 0"}
+                               << "The driver is installed: press Update to write the firmware.";
+    QTest::newRow("staged") << QStringList{"writeto --outcome-file Staged", "exit 1"}
+                            << "The driver is installed: press Update to write the firmware.";
+    const QString refused =
+        QStringLiteral("Not installed: Windows refused the driver package (error 0xE0000247)");
+    QTest::newRow("refused") << QStringList{"writeto --outcome-file " + refused, "exit 12"}
+                             << refused;
+    QTest::newRow("no helper") << QStringList()
+                               << "The driver was not installed: orvik-driver.exe is missing "
+                                  "from the updater's folder. Reinstall the updater.";
+}
+
+void tst_Window::driverInstall()
+{
+#ifndef Q_OS_WIN
+    QSKIP("the driver is installed on Windows only");
+#endif
+    QFETCH(QStringList, helper);
+    QFETCH(QString, said);
+    if (!helper.isEmpty()) {
+        // The same stand-in as the flashing tool's.
+        QVERIFY(QFile::copy(cExpected::toolIn(m_tool->path()),
+                            m_tool->filePath(cDriverRepair::helperPath())));
+        m_tool->setScript({}, helper);
+    }
+    m_driver->attemptFailed(
+        "Cannot open DFU device 0483:df11 found on devnum 5 (LIBUSB_ERROR_NOT_SUPPORTED)\n");
+    QWindow *asked = shownWindow(QStringLiteral("Orvik Updater: driver"));
+    QVERIFY(asked);
+    QVERIFY(QTest::qWaitForWindowExposed(asked));
+    asked->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(asked));
+    // "Install driver" has the keyboard.
+    QTest::keyClick(asked, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_driver->installing(), kRunTimeoutMs);
+    auto *shown = asked->findChild<QQuickItem *>(QStringLiteral("driverQuestionText"));
+    QVERIFY(shown);
+    QCOMPARE(shown->property("text").toString(), said);
+    QCOMPARE(m_driver->installed(), said.startsWith(QLatin1String("The driver is installed")));
+    if (!helper.isEmpty())
+        QCOMPARE(m_tool->calls().value(0).mid(0, 2), (QStringList{"install", "--outcome-file"}));
 }
 
 int main(int argc, char *argv[])

@@ -122,6 +122,8 @@ void cDevicePresence::endListing(eSeen listed)
     }
     m_listed = listed;
     m_sinceListing.start();
+    if (listed == eSeen::BootloaderNoDriver)
+        emit bootloaderWithoutDriver();
     // A port that came while the tool was listing wins.
     refresh();
 }

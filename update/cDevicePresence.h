@@ -36,6 +36,9 @@ public slots:
 
 signals:
     void textChanged();
+    // A listing saw a bootloader of the Orvik that the tool could not open for want of a
+    // driver.
+    void bootloaderWithoutDriver();
 
 private:
     enum class eSeen

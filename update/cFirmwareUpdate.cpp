@@ -30,6 +30,9 @@ constexpr unsigned long kPauseBeforeFlashingMs = 500;
 // tool's listing is asked this often, for this long, before the flashing run starts.
 constexpr int kBootloaderLookEveryMs = 500;
 constexpr int kBootloaderWaitMs = 10000;
+// A bootloader that shows but cannot be opened yet is waited for longer: the first time it
+// appears, Windows may take that long to bind the driver staged for it.
+constexpr int kUnopenedBootloaderWaitMs = 30000;
 constexpr int kListingKillWaitMs = 2000;
 constexpr int kShutdownWaitMs = 30000;
 
@@ -167,6 +170,7 @@ bool cFirmwareUpdate::probeBootloader()
     }
     if (cToolOutput::listsBootloader(m_process->readAllStandardOutput()))
         return true;
+    m_toolErrors = m_process->readAllStandardError();
     reportStatus(m_statusInfo);
     return false;
 }
@@ -187,14 +191,14 @@ void cFirmwareUpdate::waitForBootloader(quint16 productId)
     setStatus(kTextUpdating);
     QTimer::singleShot(kPauseBeforeFlashingMs, this, [this, productId] {
         m_waitingSince.start();
-        lookForBootloader(productId);
+        lookForBootloader(productId, false);
     });
 }
 
-void cFirmwareUpdate::lookForBootloader(quint16 productId)
+void cFirmwareUpdate::lookForBootloader(quint16 productId, bool unopened)
 {
     m_listing = std::make_unique<QProcess>();
-    const auto listed = [this, productId](bool found) {
+    const auto listed = [this, productId](bool found, bool unopened) {
         if (!m_listing)
             return;
         m_listing->disconnect(this);
@@ -204,7 +208,8 @@ void cFirmwareUpdate::lookForBootloader(quint16 productId)
         }
         // Released later: this may run inside one of the process's own signals.
         m_listing.release()->deleteLater();
-        const qint64 left = kBootloaderWaitMs - m_waitingSince.elapsed();
+        const qint64 left =
+            (unopened ? kUnopenedBootloaderWaitMs : kBootloaderWaitMs) - m_waitingSince.elapsed();
         if (found || left <= 0) {
             launchFlashing(productId);
             return;
@@ -214,20 +219,23 @@ void cFirmwareUpdate::lookForBootloader(quint16 productId)
         const qint64 beat =
             kBootloaderLookEveryMs - m_waitingSince.elapsed() % kBootloaderLookEveryMs;
         QTimer::singleShot(int(qMin(left, beat)), this,
-                           [this, productId] { lookForBootloader(productId); });
+                           [this, productId, unopened] { lookForBootloader(productId, unopened); });
     };
     connect(m_listing.get(), qOverload<int, QProcess::ExitStatus>(&QProcess::finished), this,
             [this, listed] {
-                listed(cToolOutput::listsBootloader(m_listing->readAllStandardOutput()));
+                listed(cToolOutput::listsBootloader(m_listing->readAllStandardOutput()),
+                       cToolOutput::unopenedBootloader(m_listing->readAllStandardError()) ==
+                           cToolOutput::eNoDriver);
             });
     connect(m_listing.get(), &QProcess::errorOccurred, this,
             [listed](QProcess::ProcessError error) {
                 if (error == QProcess::FailedToStart)
-                    listed(false);
+                    listed(false, false);
             });
     // A listing that hangs must not hold up the run beyond the wait.
-    QTimer::singleShot(int(qMax<qint64>(0, kBootloaderWaitMs - m_waitingSince.elapsed())),
-                       m_listing.get(), [listed] { listed(false); });
+    const int waitMs = unopened ? kUnopenedBootloaderWaitMs : kBootloaderWaitMs;
+    QTimer::singleShot(int(qMax<qint64>(0, waitMs - m_waitingSince.elapsed())), m_listing.get(),
+                       [listed] { listed(false, false); });
     m_listing->start(cToolProcess::toolPath(), {QStringLiteral("-l")});
 }
 
@@ -293,6 +301,7 @@ void cFirmwareUpdate::finishRun(bool success)
     // Once per run, whichever of the process's signals comes first.
     if (!m_process)
         return;
+    m_toolErrors = m_process->readAllStandardError();
     writeUpdateLog();
     // The tool read the copy before it touched the device.
     m_imageCopy.remove();
@@ -307,7 +316,7 @@ void cFirmwareUpdate::writeUpdateLog()
     const QString firmwareFile = m_firmwareFile;
     if (firmwareFile.size() <= 3)
         return;
-    const QString error = cToolOutput::decodeLatin1(m_process->readAllStandardError());
+    const QString error = cToolOutput::decodeLatin1(m_toolErrors);
     if (writeLogTo(firmwareFile.left(firmwareFile.size() - 3) + kLogSuffix, error))
         return;
     // A read-only folder, a name too long or a full disk: the log is what tells why an

@@ -28,6 +28,8 @@ public:
     void WaitForProcess();
 
     const QString &statusInfo() const { return m_statusInfo; }
+    // The error output of the attempt's last run of the tool, once that run has ended.
+    const QByteArray &toolErrors() const { return m_toolErrors; }
 
 signals:
     void UpdateComplete(bool Success);
@@ -41,7 +43,8 @@ private:
     bool probeBootloader();
     void startFlashing(quint16 productId);
     void waitForBootloader(quint16 productId);
-    void lookForBootloader(quint16 productId);
+    // "unopened": the last listing showed the bootloader, but the tool could not open it.
+    void lookForBootloader(quint16 productId, bool unopened);
     void launchFlashing(quint16 productId);
     void finishRun(bool success);
     void writeUpdateLog();
@@ -54,6 +57,7 @@ private:
     QProcess *m_process = nullptr;
     QString m_statusInfo;
     QString m_outputLog;
+    QByteArray m_toolErrors;
     // The start of a progress record whose end is still to come.
     QString m_unfinishedRecord;
     cImageCopy m_imageCopy;

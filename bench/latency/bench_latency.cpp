@@ -9,6 +9,7 @@
 #include "benchcommon.h"
 #include "cToolProcess.h"
 #include "cDevicePresence.h"
+#include "cDriverRepair.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "cWindowSetup.h"
@@ -137,8 +138,9 @@ int main(int argc, char **argv)
     });
     cLocalFilePath localFilePath;
     cDevicePresence presence; // not started: the status line shows the run's texts only
+    cDriverRepair driver;
     QQmlApplicationEngine engine;
-    cWindowSetup::publish(engine, &dialog, &localFilePath, &presence);
+    cWindowSetup::publish(engine, &dialog, &localFilePath, &presence, &driver);
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
     auto *window = engine.rootObjects().isEmpty()
                        ? nullptr

@@ -65,6 +65,12 @@ void cOrvikEmulator::enterBootloader(int afterMs)
     setMode(QStringLiteral("bootloader"));
 }
 
+void cOrvikEmulator::bindDriverAfter(int ms)
+{
+    writeAtomically(m_dir.filePath(QStringLiteral("driver-at")),
+                    QByteArray::number(QDateTime::currentMSecsSinceEpoch() + ms) + '\n');
+}
+
 void cOrvikEmulator::holdDownloads()
 {
     writeAtomically(m_dir.filePath(QStringLiteral("hold")), QByteArray());

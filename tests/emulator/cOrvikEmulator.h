@@ -36,6 +36,8 @@ public:
     // slow-erase.
     void setFault(const QString &fault);
 
+    // Opening fails for want of a driver until "ms" from now, as while Windows binds one.
+    void bindDriverAfter(int ms);
     // The device is in its bootloader from the start.
     void startInBootloader() { setMode(QStringLiteral("bootloader")); }
     // The application obeyed the switch command; the bootloader shows "afterMs" later. May

@@ -10,6 +10,8 @@
 //              erase-stall, erase-error, vanish-download, vanish-leave, slow-erase.
 //   appears-at optional: in "bootloader" mode, the device shows only from this time on
 //              (milliseconds since the epoch), as a bootloader that comes back slowly.
+//   driver-at  optional: until this time (milliseconds since the epoch), opening fails as with
+//              no-driver, as on Windows while it binds the driver to a bootloader new to it.
 //   events     appended, one line per DfuSe command received.
 //   timing     optional: "ERASE WRITE", the milliseconds each KiB of a sector erase and each
 //              data block take, as a real flash would, for the benchmarks.
@@ -235,6 +237,12 @@ bool devicePresent()
         return false;
     const std::string appearsAt = readWord("appears-at");
     return appearsAt.empty() || epochMs() >= std::stoull(appearsAt);
+}
+
+bool driverBound()
+{
+    const std::string at = readWord("driver-at");
+    return at.empty() || epochMs() >= std::stoull(at);
 }
 
 void stampOnce(const char *name, bool &done)
@@ -782,7 +790,7 @@ int libusb_open(libusb_device *device, libusb_device_handle **handle)
         return LIBUSB_ERROR_NO_DEVICE;
     if (g.fault == Fault::Access)
         return LIBUSB_ERROR_ACCESS;
-    if (g.fault == Fault::NoDriver)
+    if (g.fault == Fault::NoDriver || !driverBound())
         return LIBUSB_ERROR_NOT_SUPPORTED;
     *handle = new libusb_device_handle{device};
     return LIBUSB_SUCCESS;

@@ -12,6 +12,8 @@
 //   crash        die by a signal (SIGSEGV)
 //   exit CODE    end with CODE (default at the end of the section: 0)
 //   write NAME TEXT  replace the file NAME (relative to the working directory) by TEXT
+//   writeto OPTION TEXT  replace the file named by the argument after OPTION by TEXT (as the
+//                    driver helper, which it also stands in for, writes its outcome)
 // A run with "-D FILE" first copies FILE to "fakedfu-image.bin", as the tool reads it whole
 // before it touches the device.
 #include "fakedfu_platform.h"
@@ -120,6 +122,13 @@ int main(int argc, char **argv)
             const size_t name = argument.find(' ');
             std::ofstream(argument.substr(0, name), std::ios::binary | std::ios::trunc)
                 << unescape(name == std::string::npos ? "" : argument.substr(name + 1));
+        } else if (command == "writeto") {
+            const size_t option = argument.find(' ');
+            for (int i = 1; i + 1 < argc; ++i) {
+                if (argument.substr(0, option) == argv[i])
+                    std::ofstream(argv[i + 1], std::ios::binary | std::ios::trunc)
+                        << unescape(option == std::string::npos ? "" : argument.substr(option + 1));
+            }
         } else if (command == "exit") {
             return std::stoi(argument);
         }
