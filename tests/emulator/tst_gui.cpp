@@ -13,6 +13,7 @@
 #include "cChildProcess.h"
 #include "cDesktop.h"
 #include "cExpected.h"
+#include "cFakeTool.h"
 #include "cInstanceGuard.h"
 #include "cOrvikEmulator.h"
 #include "cPoll.h"
@@ -35,6 +36,9 @@ const QByteArray kUpdateModeCommand = cExpected::updateModeCommand;
 const QString kMainTitle = QStringLiteral("Orvik Firmware Updater");
 const QString kDialogTitle = QStringLiteral("Select Firmware file to load");
 const QString kQuestionTitle = QStringLiteral("Orvik Updater");
+const QString kDriverTitle = QStringLiteral("Orvik Updater: driver");
+// The driver question's text, above its buttons.
+const QRect kDriverText(0, 10, 420, 80);
 const int kImageSize = 70000;
 
 // Places in the window at its default size of 420 x 240.
@@ -149,6 +153,7 @@ private slots:
     void success();
     void quitQuestion();
     void killedMidRun();
+    void driverOffer();
 
 private:
     // The steps of an update as a person takes them; each fails the test on its own.
@@ -669,6 +674,87 @@ void tst_Gui::killedMidRun()
     QVERIFY2(device.emulator.waitForRestartIntoApplication(kWaitMs),
              "the device was left in its bootloader");
     QCOMPARE(device.emulator.flash().left(kImageSize), image);
+}
+
+// Windows, the bootloader without a driver: the updater offers the driver when it first sees
+// that, and again when an update fails for it; "Not now" changes nothing, "Install driver"
+// runs the helper (a stand-in that records its arguments) and says how it went.
+void tst_Gui::driverOffer()
+{
+    if (windowsRelease().isEmpty())
+        QSKIP("the driver is offered on Windows only; tst_window shows that Linux never offers");
+    cDevice device({});
+    QVERIFY(device.emulator.isValid());
+    device.emulator.startInBootloader();
+    device.emulator.setFault(QStringLiteral("no-driver"));
+    const QString runDir = m_root->filePath(QStringLiteral("run"));
+    QVERIFY(QDir().mkpath(runDir));
+    QVERIFY(QFile::copy(qEnvironmentVariable("ORVIK_GUI_WINDOWS_HELPER"),
+                        runDir + QStringLiteral("/orvik-driver.exe")));
+    QFile script(runDir + QStringLiteral("/fakedfu-script.txt"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("[flash]\nout Installed\\n\nwriteto --outcome-file Installed\nexit 0\n");
+    script.close();
+    const QString firmware = startWithImage(device, randomImage(kImageSize));
+    if (QTest::currentTestFailed())
+        return;
+
+    // What the question says, as a person reads it.
+    const auto questionSays = [this](const QString &window, const QString &state,
+                                     const QString &wanted) {
+        QString text;
+        const bool said = eventually([&] {
+            text = readText(screenshot(window, state), kDriverText, true);
+            return text.contains(wanted);
+        });
+        qInfo("Driver question \"%s\": %s", qPrintable(state), qPrintable(text));
+        return said;
+    };
+
+    QString question = m_desktop->waitForWindow(kDriverTitle, 0, kWaitMs);
+    QVERIFY2(!question.isEmpty(), "a bootloader without a driver brought no offer");
+    QVERIFY(questionSays(question, QStringLiteral("1-offered"),
+                         QStringLiteral("Install the driver now?")));
+    QVERIFY(m_desktop->focus(question));
+    m_desktop->key(QStringLiteral("Escape"));
+    QVERIFY2(eventually([&] { return !m_desktop->isShown(kDriverTitle); }),
+             "Escape did not answer \"Not now\"");
+    cLook seen;
+    QVERIFY2(waitForLook(
+                 m_window, QStringLiteral("2-not-now"),
+                 [](const cLook &look) {
+                     return look.status.contains(QLatin1String("but it has no driver"));
+                 },
+                 &seen),
+             seen.describe().constData());
+
+    selectThroughDialog(firmware);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(m_desktop->click(m_window, kUpdateCentre));
+    question = m_desktop->waitForWindow(kDriverTitle, 0, kWaitMs);
+    QVERIFY2(!question.isEmpty(), "the failed update brought no offer");
+    // The question stands over the middle of the window; its status line shows below.
+    QVERIFY2(waitForLook(
+                 m_window, QStringLiteral("5-failed"),
+                 [](const cLook &look) { return look.status.contains(cExpected::noDevice); },
+                 &seen),
+             seen.describe().constData());
+
+    // "Install driver" has the keyboard.
+    QVERIFY(m_desktop->focus(question));
+    m_desktop->key(QStringLiteral("Return"));
+    QVERIFY(questionSays(question, QStringLiteral("6-installed"),
+                         QStringLiteral("press Update to write the firmware")));
+    const QList<QStringList> calls =
+        cFakeTool::readCalls(runDir + QStringLiteral("/fakedfu-calls.txt"));
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls.first().mid(0, 2), (QStringList{"install", "--outcome-file"}));
+    // Now "Close" has it.
+    m_desktop->key(QStringLiteral("Return"));
+    QVERIFY2(eventually([&] { return !m_desktop->isShown(kDriverTitle); }),
+             "Close did not close the question");
+    closeAndExpectExit();
 }
 
 QTEST_GUILESS_MAIN(tst_Gui)
