@@ -23,6 +23,8 @@ packages=(
     # has them, so that the tests are proven on such a machine
     dbus-daemon dbus-x11 at-spi2-core
     desktop-file-utils appstream dpkg-dev file
+    # the package installed into a fresh Debian 13 root (packaging/check_deb_trixie.sh)
+    debootstrap
     binutils-mingw-w64-x86-64
     # the Windows release (scripts/windows.sh): MinGW, Wine to run it, NSIS for its installer
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 nsis
