@@ -1,23 +1,90 @@
 #include "cAccessibleButton.h"
 
+#include <QAccessibleObject>
 #include <QQuickItem>
-#include <QtQuick/private/qaccessiblequickitem_p.h>
+#include <QQuickWindow>
 
-// Qt Quick's own interface for an item, which also says when the item is disabled.
-class cAccessibleButton::cInterface : public QAccessibleQuickItem
+// The button as a screen reader reads it, from the button's own properties. A button is read
+// as one thing, its label being its name, so it has no children.
+class cAccessibleButton::cInterface : public QAccessibleObject, public QAccessibleActionInterface
 {
 public:
-    using QAccessibleQuickItem::QAccessibleQuickItem;
+    explicit cInterface(QQuickItem *item) : QAccessibleObject(item) {}
+
+    QWindow *window() const override { return item()->window(); }
+
+    QAccessibleInterface *parent() const override
+    {
+        // The nearest item that Qt Quick shows a screen reader, else the window itself.
+        QQuickWindow *window = item()->window();
+        const QQuickItem *top = window ? window->contentItem() : nullptr;
+        for (QQuickItem *up = item()->parentItem(); up && up != top; up = up->parentItem()) {
+            if (QAccessibleInterface *interface = QAccessible::queryAccessibleInterface(up))
+                return interface;
+        }
+        return window ? QAccessible::queryAccessibleInterface(window) : nullptr;
+    }
+
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+
+    QAccessible::Role role() const override { return QAccessible::Button; }
+
+    QString text(QAccessible::Text text) const override
+    {
+        if (text == QAccessible::Name)
+            return item()->property("text").toString();
+        if (text == QAccessible::Description)
+            return item()->property("description").toString();
+        return QString();
+    }
+
+    QRect rect() const override
+    {
+        return QRect(item()->mapToGlobal(QPointF(0, 0)).toPoint(),
+                     QSizeF(item()->width(), item()->height()).toSize());
+    }
 
     QAccessible::State state() const override
     {
-        QAccessible::State state = QAccessibleQuickItem::state();
-        if (!item()->isEnabled()) {
-            state.disabled = true;
-            state.focusable = false;
-        }
+        QAccessible::State state;
+        const QQuickWindow *window = item()->window();
+        state.invisible = !window || !window->isVisible() || !item()->isVisible() ||
+                          qFuzzyIsNull(item()->opacity());
+        // Above all, a grey button must not be read as one that can be pressed.
+        state.disabled = !item()->isEnabled();
+        state.focusable = item()->isEnabled() && item()->activeFocusOnTab();
+        state.focused = item()->hasActiveFocus();
         return state;
     }
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface *>(this);
+        return QAccessibleObject::interface_cast(type);
+    }
+
+    QStringList actionNames() const override
+    {
+        if (state().focusable)
+            return {pressAction(), setFocusAction()};
+        return {pressAction()};
+    }
+
+    void doAction(const QString &action) override
+    {
+        if (!item()->isEnabled())
+            return;
+        if (action == pressAction())
+            QMetaObject::invokeMethod(item(), "clicked");
+        else if (action == setFocusAction())
+            item()->forceActiveFocus();
+    }
+
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
 
     static QAccessibleInterface *factory(const QString &className, QObject *object)
     {
@@ -27,6 +94,9 @@ public:
         auto *item = qobject_cast<QQuickItem *>(object);
         return item ? new cInterface(item) : nullptr;
     }
+
+private:
+    QQuickItem *item() const { return static_cast<QQuickItem *>(object()); }
 };
 
 void cAccessibleButton::install()

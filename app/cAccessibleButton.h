@@ -1,9 +1,10 @@
 #ifndef CACCESSIBLEBUTTON_H
 #define CACCESSIBLEBUTTON_H
 
-// What a screen reader learns of the window's buttons (OrvikButton.qml). Qt Quick tells it
-// the role, name, description and press action of an item, but not whether the item is
-// enabled: a blind user would press the grey Update button and hear nothing happen.
+// What a screen reader learns of the window's buttons (OrvikButton.qml): role, name,
+// description, the press action and whether the button is enabled. Qt Quick's own interface
+// leaves the last out: a blind user would press the grey Update button and hear nothing
+// happen. Built on Qt's public interfaces only, so the package fits any Qt 5.15 (or 6) release.
 class cAccessibleButton
 {
 public:

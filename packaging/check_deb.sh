@@ -33,11 +33,13 @@ depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 names=$(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*//; s/[[:space:]]//g')
 if [ "$qt_major" = 6 ]; then
+    renamed=(libqt6core6=libqt6core6t64)
     runtime=(libqt6core6 libqt6gui6 libqt6widgets6 libqt6qml6 libqt6quick6 libqt6serialport6
         qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-dialogs
         qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtquick-layouts
         qml6-module-qtquick-controls qml6-module-qt-labs-folderlistmodel)
 else
+    renamed=(libqt5core5a=libqt5core5t64 libqt5gui5=libqt5gui5t64 libqt5widgets5=libqt5widgets5t64)
     runtime=(libqt5core5a libqt5gui5 libqt5widgets5 libqt5qml5 libqt5quick5 libqt5serialport5
         qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs
         qml-module-qtquick-controls qml-module-qtquick-layouts qml-module-qtquick-privatewidgets
@@ -45,6 +47,15 @@ else
 fi
 for package in dfu-util "${runtime[@]}"; do
     grep -qx "$package" <<<"$names" || fail "Depends lacks $package"
+done
+# Installable beyond the Qt release and the distribution that built it: no package that only
+# one Qt release provides, the dfu-util whose output the updater reads, and a library that a
+# later release renamed accepted under either name, at the same version.
+if grep -E -- '-abi(-|$)' <<<"$names"; then fail "Depends names one Qt release's ABI"; fi
+grep -Eq '(^|, )dfu-util \(>= 0\.11\)(,|$)' <<<"$depends" || fail "Depends lacks dfu-util (>= 0.11)"
+for rename in "${renamed[@]}"; do
+    grep -Eq "(^|, )${rename%=*} (\([^)]*\)) \| ${rename#*=} \2( \||,|$)" <<<"$depends" ||
+        fail "Depends does not accept ${rename#*=} for ${rename%=*}"
 done
 [ "$(dpkg-deb -f "$deb" Package)" = orvik-updater ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Maintainer)" = "Kestrane Audio <support@kestrane.invalid>" ] || fail "maintainer"

@@ -1,8 +1,9 @@
 import QtQuick 2.12
 
 // The window's push button: white, grey while disabled. It takes the keyboard focus,
-// shows it with a ring drawn inside its edge, presses on Space, Return and Enter, and
-// tells screen readers that it is a button.
+// shows it with a ring drawn inside its edge, and presses on Space, Return and Enter. What
+// screen readers learn of it, including a press and whether it is disabled, is answered by
+// app/cAccessibleButton.cpp from its text, description, enabled and clicked.
 Rectangle {
     id: button
 
@@ -16,11 +17,10 @@ Rectangle {
     color: enabled ? "white" : "grey"
     activeFocusOnTab: true
 
+    // Makes Qt Quick list the button among the window's accessible items.
     Accessible.role: Accessible.Button
     Accessible.name: text
     Accessible.description: description
-    Accessible.focusable: true
-    Accessible.onPressAction: if (enabled) button.clicked()
 
     Keys.onPressed: function (event) {
         if (event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {

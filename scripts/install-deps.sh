@@ -5,8 +5,6 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config python3
     qtbase5-dev qtdeclarative5-dev libqt5serialport5-dev
-    # the buttons' accessibility extends Qt Quick's own (app/cAccessibleButton.cpp)
-    qtbase5-private-dev qtdeclarative5-private-dev
     # qmlcachegen: the window's QML is compiled into the program
     qtdeclarative5-dev-tools
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qtquick-dialogs
@@ -14,7 +12,6 @@ packages=(
     qml-module-qt-labs-folderlistmodel qml-module-qt-labs-settings
     # the same program and tests against Qt 6 (cmake -DORVIK_QT_MAJOR=6)
     qt6-base-dev qt6-declarative-dev qt6-serialport-dev
-    qt6-base-private-dev qt6-declarative-private-dev
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-dialogs
     qml6-module-qtqml-workerscript qml6-module-qtquick-templates qml6-module-qtquick-layouts
     qml6-module-qtquick-controls qml6-module-qt-labs-folderlistmodel
@@ -26,6 +23,8 @@ packages=(
     # has them, so that the tests are proven on such a machine
     dbus-daemon dbus-x11 at-spi2-core
     desktop-file-utils appstream dpkg-dev file
+    # the package installed into a fresh Debian 13 root (packaging/check_deb_trixie.sh)
+    debootstrap
     binutils-mingw-w64-x86-64
     # the Windows release (scripts/windows.sh): MinGW, Wine to run it, NSIS for its installer
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix wine wine64 nsis

@@ -10,6 +10,8 @@ scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)"
 (cd build && ctest --output-on-failure -j2)
+# The package installed and started in a fresh Debian 13 root, cached (README, "Install").
+packaging/check_deb_trixie.sh build
 
 # The same sources and suites against Qt 6. Its package is built and checked, not installed.
 cmake -S . -B build-qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_QT_MAJOR=6 >/dev/null

@@ -840,6 +840,8 @@ void tst_Window::screenReader()
     QAccessibleInterface *target = buttons.value(button);
     QVERIFY(target);
     QVERIFY(!target->text(QAccessible::Description).isEmpty());
+    // A screen reader also walks upwards: the button's parent must list it.
+    QVERIFY(target->parent() && target->parent()->indexOfChild(target) >= 0);
     QCOMPARE(target->state().disabled, !enabled);
     QCOMPARE(target->state().focusable, enabled);
     QVERIFY(target->actionInterface());
