@@ -19,8 +19,8 @@ public:
         QQuickWindow *window = item()->window();
         const QQuickItem *top = window ? window->contentItem() : nullptr;
         for (QQuickItem *up = item()->parentItem(); up && up != top; up = up->parentItem()) {
-            if (QAccessibleInterface *interface = QAccessible::queryAccessibleInterface(up))
-                return interface;
+            if (QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(up))
+                return shown;
         }
         return window ? QAccessible::queryAccessibleInterface(window) : nullptr;
     }

@@ -25,7 +25,7 @@ public:
     bool asking() const { return m_asking; }
     // The helper runs; the question waits for its outcome.
     bool installing() const { return m_installing; }
-    // The helper put the package in place: nothing left to offer.
+    // The helper put the package in place: the question says so and offers nothing more.
     bool installed() const { return m_installed; }
     // What the question says: the offer, the wait, or the outcome in plain words.
     QString text() const { return m_text; }
