@@ -133,7 +133,8 @@ for file in OrvikUpdater/orvik-updater.exe OrvikUpdater/orvik-driver.exe "OrvikU
 done
 
 
-WINEPREFIX=$work/wine WINEDEBUG=-all xvfb-run -a python3 packaging/windows/check_installer.py \
+WINEPREFIX=$work/wine WINEDEBUG=-all ORVIK_WINE_WINDOWS=win10 xvfb-run -a \
+    python3 packaging/windows/check_installer.py \
     "$here/scripts/wine-run.sh" "$signed/$setup" "$signed/OrvikUpdater" \
     "$signed/installer/uninstall.exe" ||
     fail "the signed installer under Wine"

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Runs a program of the Windows build under Wine: the suites through CTest, which names this
 # script as the build's emulator, and anything else (`scripts/wine-run.sh build-windows/x.exe`).
-# The Wine prefix is the user's own for this project, made on first use (about 15 s), set to
-# Windows 10 and with Arial mapped to Liberation Sans, as Windows has Arial; later runs reuse
-# it. WINEPREFIX chooses another one.
+# The Wine prefix is the user's own for this project, made on first use (about 15 s) with
+# Arial mapped to Liberation Sans, as Windows has Arial; later runs reuse it. WINEPREFIX
+# chooses another one. ORVIK_WINE_WINDOWS sets the version of Windows it claims to be (win10,
+# as the driver's checks want); without it, Wine's own (Windows 7 in Wine 8), which the older
+# suites were proven on.
 set -euo pipefail
 export WINEPREFIX="${WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik-updater/wine-prefix}"
+windows="${ORVIK_WINE_WINDOWS:-}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No menu entries or file associations for what the tests install.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-winemenubuilder.exe=d}"
@@ -26,10 +29,18 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         HOME="$WINEPREFIX.home" XDG_CONFIG_HOME= wineboot --init >/dev/null 2>&1
         wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' \
             /f >/dev/null 2>&1
-        # The Windows that users have, whatever this Wine's default.
-        wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >/dev/null 2>&1
         wineserver --wait
         touch "$WINEPREFIX/.orvik-ready"
+    fi
+    # The Windows version the prefix claims to be, noted in the ready mark.
+    if [ "$(cat "$WINEPREFIX/.orvik-ready")" != "$windows" ]; then
+        if [ -n "$windows" ]; then
+            wine reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null 2>&1
+        else
+            wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
+        fi
+        wineserver --wait
+        echo "$windows" >"$WINEPREFIX/.orvik-ready"
     fi
 ) 9>"$WINEPREFIX.lock"
 
