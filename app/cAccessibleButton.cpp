@@ -16,13 +16,13 @@ public:
     QAccessibleInterface *parent() const override
     {
         // The nearest item that Qt Quick shows a screen reader, else the window itself.
-        QQuickWindow *window = item()->window();
-        const QQuickItem *top = window ? window->contentItem() : nullptr;
+        QQuickWindow *shownIn = item()->window();
+        const QQuickItem *top = shownIn ? shownIn->contentItem() : nullptr;
         for (QQuickItem *up = item()->parentItem(); up && up != top; up = up->parentItem()) {
             if (QAccessibleInterface *shown = QAccessible::queryAccessibleInterface(up))
                 return shown;
         }
-        return window ? QAccessible::queryAccessibleInterface(window) : nullptr;
+        return shownIn ? QAccessible::queryAccessibleInterface(shownIn) : nullptr;
     }
 
     QAccessibleInterface *child(int) const override { return nullptr; }
@@ -50,8 +50,8 @@ public:
     QAccessible::State state() const override
     {
         QAccessible::State state;
-        const QQuickWindow *window = item()->window();
-        state.invisible = !window || !window->isVisible() || !item()->isVisible() ||
+        const QQuickWindow *shownIn = item()->window();
+        state.invisible = !shownIn || !shownIn->isVisible() || !item()->isVisible() ||
                           qFuzzyIsNull(item()->opacity());
         // Above all, a grey button must not be read as one that can be pressed.
         state.disabled = !item()->isEnabled();
@@ -91,8 +91,8 @@ public:
         // The class of a QML component is named after its file.
         if (!className.startsWith(QLatin1String("OrvikButton_QMLTYPE_")))
             return nullptr;
-        auto *item = qobject_cast<QQuickItem *>(object);
-        return item ? new cInterface(item) : nullptr;
+        auto *button = qobject_cast<QQuickItem *>(object);
+        return button ? new cInterface(button) : nullptr;
     }
 
 private:
