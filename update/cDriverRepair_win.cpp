@@ -31,10 +31,13 @@ bool cDriverRepair::offers()
 void cDriverRepair::startHelper()
 {
     const QString helper = QDir::current().absoluteFilePath(helperPath());
+    if (!QFile::exists(helper)) {
+        helperEnded(eHelperStart::Missing, 0, QString(), 0);
+        return;
+    }
     auto wait = std::make_shared<cHelperWait>();
-    if (!QFile::exists(helper) || !wait->outcomeDir.isValid()) {
-        helperEnded(QFile::exists(helper) ? eHelperStart::Failed : eHelperStart::Missing, 0,
-                    QString(), ERROR_PATH_NOT_FOUND);
+    if (!wait->outcomeDir.isValid()) {
+        helperEnded(eHelperStart::Failed, 0, QString(), ERROR_PATH_NOT_FOUND);
         return;
     }
     forgetHelper();

@@ -691,10 +691,8 @@ void tst_Gui::driverOffer()
     QVERIFY(QDir().mkpath(runDir));
     QVERIFY(QFile::copy(qEnvironmentVariable("ORVIK_GUI_WINDOWS_HELPER"),
                         runDir + QStringLiteral("/orvik-driver.exe")));
-    QFile script(runDir + QStringLiteral("/fakedfu-script.txt"));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("[flash]\nout Installed\\n\nwriteto --outcome-file Installed\nexit 0\n");
-    script.close();
+    QVERIFY(cFakeTool::writeScript(
+        runDir, {}, {"out Installed\\n", "writeto --outcome-file Installed", "exit 0"}));
     const QString firmware = startWithImage(device, randomImage(kImageSize));
     if (QTest::currentTestFailed())
         return;
@@ -746,8 +744,7 @@ void tst_Gui::driverOffer()
     m_desktop->key(QStringLiteral("Return"));
     QVERIFY(questionSays(question, QStringLiteral("6-installed"),
                          QStringLiteral("press Update to write the firmware")));
-    const QList<QStringList> calls =
-        cFakeTool::readCalls(runDir + QStringLiteral("/fakedfu-calls.txt"));
+    const QList<QStringList> calls = cFakeTool::callsIn(runDir);
     QCOMPARE(calls.size(), 1);
     QCOMPARE(calls.first().mid(0, 2), (QStringList{"install", "--outcome-file"}));
     // Now "Close" has it.

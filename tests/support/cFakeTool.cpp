@@ -42,17 +42,27 @@ QString cFakeTool::image(const QString &name, int size, bool absolute) const
 
 void cFakeTool::setScript(const QStringList &listLines, const QStringList &flashLines)
 {
-    QFile script(m_dir.filePath(QStringLiteral("fakedfu-script.txt")));
-    if (!script.open(QIODevice::WriteOnly))
-        return;
+    writeScript(m_dir.path(), listLines, flashLines);
+}
+
+bool cFakeTool::writeScript(const QString &dir, const QStringList &listLines,
+                            const QStringList &flashLines)
+{
+    QFile script(QDir(dir).filePath(QStringLiteral("fakedfu-script.txt")));
     const QStringList lines = QStringList{QStringLiteral("[list]")} + listLines +
                               QStringList{QStringLiteral("[flash]")} + flashLines;
-    script.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+    return script.open(QIODevice::WriteOnly) &&
+           script.write(lines.join(QLatin1Char('\n')).toUtf8() + '\n') > 0;
 }
 
 QList<QStringList> cFakeTool::calls() const
 {
-    return readCalls(m_dir.filePath(QStringLiteral("fakedfu-calls.txt")));
+    return callsIn(m_dir.path());
+}
+
+QList<QStringList> cFakeTool::callsIn(const QString &dir)
+{
+    return readCalls(QDir(dir).filePath(QStringLiteral("fakedfu-calls.txt")));
 }
 
 QList<QStringList> cFakeTool::readCalls(const QString &path)

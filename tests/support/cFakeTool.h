@@ -34,9 +34,14 @@ public:
 
     // The lines of the "[list]" and "[flash]" sections (see fakedfu.cpp).
     void setScript(const QStringList &listLines, const QStringList &flashLines);
+    // The same for a stand-in that runs in "dir", as one standing in for the driver helper.
+    static bool writeScript(const QString &dir, const QStringList &listLines,
+                            const QStringList &flashLines);
 
     // The argument lists the tool was started with, one per run, in order.
     QList<QStringList> calls() const;
+    // The same of a stand-in that ran in "dir".
+    static QList<QStringList> callsIn(const QString &dir);
     // The same from a file of such records: a line a run, each argument followed by U+001F.
     static QList<QStringList> readCalls(const QString &path);
     // What the last run with "-D" found in the file it was given ("<none>" if no such run).
