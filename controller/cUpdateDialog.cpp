@@ -15,6 +15,11 @@ QString cUpdateDialog::statusInfo() const
     return m_update ? m_update->statusInfo() : QString();
 }
 
+bool cUpdateDialog::restarting() const
+{
+    return m_update && m_update->isWaitingForRestart();
+}
+
 QByteArray cUpdateDialog::toolErrors() const
 {
     return m_update ? m_update->toolErrors() : QByteArray();

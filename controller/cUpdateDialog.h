@@ -17,6 +17,9 @@ class cUpdateDialog : public QObject
     Q_PROPERTY(
         QString selectedFirmwareFile READ selectedFirmwareFile NOTIFY selectedFirmwareFileChanged)
     Q_PROPERTY(QString statusInfo READ statusInfo NOTIFY statusInfoChanged)
+    // The attempt has written the image and waits for the Orvik to come back: nothing is
+    // written meanwhile. Changes only with the status text.
+    Q_PROPERTY(bool restarting READ restarting NOTIFY statusInfoChanged)
 
 public:
     explicit cUpdateDialog(QObject *parent = nullptr);
@@ -25,6 +28,7 @@ public:
     eUpdateState status() const { return m_status; }
     QString selectedFirmwareFile() const { return m_selectedFile; }
     QString statusInfo() const;
+    bool restarting() const;
     // What the flashing tool wrote to its error output in the last attempt's last run.
     QByteArray toolErrors() const;
 

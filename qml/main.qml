@@ -17,19 +17,22 @@ Window {
     // Whether an Orvik is there, until the first attempt has a text of its own.
     readonly property string presenceText: _Presence ? _Presence.text : ""
     readonly property bool updating: updateStatus == 1
+    // Once the image is written and the attempt only waits for the Orvik to restart, nothing
+    // is written any more.
+    readonly property bool writing: updating && !(_App && _App.restarting)
 
     // While the Orvik is being updated, a close asks first: quitting could leave the
     // device without a program that starts.
     property bool askingToQuit: false
     property bool quitConfirmed: false
     onClosing: function (close) {
-        if (updating && !quitConfirmed) {
+        if (writing && !quitConfirmed) {
             close.accepted = false
             askingToQuit = true
         }
     }
     // The run has ended: nothing left to ask about.
-    onUpdatingChanged: if (!updating) askingToQuit = false
+    onWritingChanged: if (!writing) askingToQuit = false
 
     function chooseFile() {
         fileDialog.active = true

@@ -468,36 +468,67 @@ void tst_FirmwareUpdate::progressReports()
              expectedLog(output, "dfu-util: Warning: Invalid DFU suffix signature\n"));
 }
 
-// The exit code alone decides; a crash counts as a failure.
+// The exit code decides; a crash counts as a failure. A run that wrote the whole image and
+// lost the bootloader at the leave request is decided by the Orvik's return: here it never
+// shows, and the window says what to do.
 void tst_FirmwareUpdate::exitCode_data()
 {
-    QTest::addColumn<QString>("ending");
-    QTest::addColumn<bool>("success");
-    QTest::newRow("0") << "exit 0" << true;
-    QTest::newRow("1") << "exit 1" << false;
-    QTest::newRow("74, no device") << "exit 74" << false;
-    QTest::newRow("255") << "exit 255" << false;
-    QTest::newRow("crash") << "crash" << false;
+    QTest::addColumn<QStringList>("flash");
+    QTest::addColumn<QStringList>("statuses"); // after the update text
+    QTest::addColumn<QByteArray>("printed");   // on standard output
+    QTest::addColumn<QByteArray>("logged");    // the update log, if given
+
+    const QStringList succeeded{"Update succeeded"};
+    const QStringList failed{"Update failed"};
+    QTest::newRow("0") << QStringList{"exit 0"} << succeeded << QByteArray() << QByteArray();
+    QTest::newRow("1") << QStringList{"exit 1"} << failed << QByteArray() << QByteArray();
+    QTest::newRow("74, no device")
+        << QStringList{"exit 74"} << failed << QByteArray() << QByteArray();
+    QTest::newRow("255") << QStringList{"exit 255"} << failed << QByteArray() << QByteArray();
+    QTest::newRow("crash") << QStringList{"crash"} << failed << QByteArray() << QByteArray();
+    const QString written = "out Download done.\\nFile downloaded successfully\\n"
+                            "Submitting leave request...\\n";
+    const QString statusLost = "err dfu-util: Error during download get_status\\n";
+    QTest::newRow("74 after the leave request, the Orvik not back")
+        << QStringList{written, statusLost, "exit 74"}
+        << QStringList{"Restarting the Orvik...", cExpected::notRestarted}
+        << cExpected::notRestarted.toUtf8() + '\n'
+        << expectedLog(
+               "Download done.\nFile downloaded successfully\nSubmitting leave request...\n",
+               "dfu-util: Error during download get_status\n");
+    QTest::newRow("the same, crashed")
+        << QStringList{written, statusLost, "crash"} << failed << QByteArray() << QByteArray();
 }
 
 void tst_FirmwareUpdate::exitCode()
 {
-    QFETCH(QString, ending);
-    QFETCH(bool, success);
+    QFETCH(QStringList, flash);
+    QFETCH(QStringList, statuses);
+    QFETCH(QByteArray, printed);
+    QFETCH(QByteArray, logged);
 
     cFakeTool tool;
     QVERIFY(tool.isValid());
-    tool.setScript({kListing}, {ending});
+    tool.setScript({kListing}, flash);
     cFirmwareUpdate update(tool.image("fw.bin"), nullptr);
     cEventLog log(update);
-
-    QVERIFY(update.BeginUpdate());
-    QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
-    const QString text = success ? "Update succeeded" : "Update failed";
-    QCOMPARE(log.events,
-             (QStringList{"status:" + kUpdating, "status:" + text,
-                          QStringLiteral("complete:%1").arg(success ? "true" : "false")}));
-    QCOMPARE(update.statusInfo(), text);
+    QByteArray output;
+    {
+        cStdoutCapture out;
+        QVERIFY(update.BeginUpdate());
+        QTRY_COMPARE_WITH_TIMEOUT(log.completions, 1, 30000);
+        output = out.text();
+    }
+    const bool success = statuses.last() == QLatin1String("Update succeeded");
+    QStringList expected{"status:" + kUpdating};
+    for (const QString &status : statuses)
+        expected << "status:" + status;
+    expected << QStringLiteral("complete:%1").arg(success ? "true" : "false");
+    QCOMPARE(log.events, expected);
+    QCOMPARE(update.statusInfo(), statuses.last());
+    QCOMPARE(output, printed);
+    if (!logged.isNull())
+        QCOMPARE(readFile(tool.filePath("fw.OrvikUpdater.log")), logged);
     update.WaitForProcess(); // no run left: returns at once
     QCoreApplication::processEvents();
     QCOMPARE(log.completions, 1);

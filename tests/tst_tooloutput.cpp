@@ -25,6 +25,8 @@ private slots:
     void decoding();
     void listsBootloader_data();
     void listsBootloader();
+    void droppedOffAtLeave_data();
+    void droppedOffAtLeave();
     void devicePair_data();
     void devicePair();
 };
@@ -209,6 +211,55 @@ void tst_ToolOutput::listsBootloader()
     QFETCH(QByteArray, listing);
     QFETCH(bool, found);
     QCOMPARE(cToolOutput::listsBootloader(listing), found);
+}
+
+// A whole image written, the bootloader gone at the leave request: told apart from every
+// other failure by the exit code, the order of the output's last lines and the last error.
+void tst_ToolOutput::droppedOffAtLeave_data()
+{
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QByteArray>("errors");
+    QTest::addColumn<bool>("dropped");
+
+    const QString written = QStringLiteral("Erase    done.\n") +
+                            QString::fromLatin1(record(kDownload, 100, 4096)) +
+                            QStringLiteral("\nDownload done.\nFile downloaded successfully\n");
+    const QString left = written + QStringLiteral("Submitting leave request...\n");
+    const QByteArray warnings = "dfu-util: Warning: Invalid DFU suffix signature\n"
+                                "dfu-util: A valid DFU suffix will be required in a future "
+                                "dfu-util release\n";
+    const QByteArray lost = warnings + "dfu-util: Error during download get_status\n";
+    QTest::newRow("left at the leave request") << 74 << left << lost << true;
+    QTest::newRow("Windows' tool: CR LF, no name before the error")
+        << 74 << QString(left).replace(QStringLiteral("\n"), QStringLiteral("\r\n"))
+        << QByteArray("Warning: Invalid DFU suffix signature\r\n"
+                      "Error during download get_status\r\n")
+        << true;
+    QTest::newRow("leave answered: exit 0") << 0 << left + "Transitioning to dfuMANIFEST state\n"
+                                            << warnings << false;
+    QTest::newRow("same text, exit 1") << 1 << left << lost << false;
+    QTest::newRow("drop-off during the download")
+        << 74 << QString::fromLatin1(record(kDownload, 40, 1638)) << lost << false;
+    QTest::newRow("written, no leave request") << 74 << written << lost << false;
+    QTest::newRow("leave request before the download's end")
+        << 74 << QStringLiteral("Submitting leave request...\nFile downloaded successfully\n")
+        << lost << false;
+    QTest::newRow("another error after the status request")
+        << 74 << left << lost + "dfu-util: Wrong state after command\n"
+        << false;
+    QTest::newRow("status error on standard output only")
+        << 74 << left + "Error during download get_status\n"
+        << warnings << false;
+}
+
+void tst_ToolOutput::droppedOffAtLeave()
+{
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(QByteArray, errors);
+    QFETCH(bool, dropped);
+    QCOMPARE(cToolOutput::droppedOffAtLeave(exitCode, output, errors), dropped);
 }
 
 void tst_ToolOutput::devicePair_data()

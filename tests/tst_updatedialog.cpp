@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <iterator>
+
 namespace {
 const QString kUpdating = cExpected::updating;
 const QString kListing = cFakeTool::bootloaderListed;
@@ -106,9 +108,10 @@ void tst_UpdateDialog::controllerInterface()
         const char *notify;
     } const properties[] = {{"status", "eUpdateState", "statusChanged()"},
                             {"selectedFirmwareFile", "QString", "selectedFirmwareFileChanged()"},
-                            {"statusInfo", "QString", "statusInfoChanged()"}};
-    QCOMPARE(meta.propertyCount() - meta.propertyOffset(), 3);
-    for (int i = 0; i < 3; ++i) {
+                            {"statusInfo", "QString", "statusInfoChanged()"},
+                            {"restarting", "bool", "statusInfoChanged()"}};
+    QCOMPARE(meta.propertyCount() - meta.propertyOffset(), int(std::size(properties)));
+    for (int i = 0; i < int(std::size(properties)); ++i) {
         const QMetaProperty property = meta.property(meta.propertyOffset() + i);
         QCOMPARE(property.name(), properties[i].name);
         QCOMPARE(property.typeName(), properties[i].type);

@@ -29,6 +29,11 @@ const QString kCannotOpen =
     QStringLiteral("err Cannot open DFU device 0483:df11 found on devnum 5 (%1)\\n");
 // Keeps the flashing run going until the test writes "ack-1".
 const QString kHoldRun = QStringLiteral("chunk Opening DFU capable USB device...\\n");
+// The whole image written, the bootloader gone at the leave request: the attempt then waits
+// for the Orvik to come back, which it never does here.
+const QString kLeftAtLeave =
+    QStringLiteral("out File downloaded successfully\\nSubmitting leave request...\\n\n"
+                   "err dfu-util: Error during download get_status\\n\nexit 74");
 const QString kNoFile = QStringLiteral("Please select firmware file (*.bin)");
 const QString kUpdating = cExpected::updating;
 const QString kNoDevice = cExpected::noDevice;
@@ -103,6 +108,8 @@ private slots:
     void states_data();
     void states();
     void longPathWraps();
+    void statusLineFits_data();
+    void statusLineFits();
     void clickUpdate_data();
     void clickUpdate();
     void chooseFile_data();
@@ -127,7 +134,8 @@ private:
     void selectFile() { m_app->setSelectedFirmwareFile(firmwarePath()); }
     QString firmwarePath() const { return m_tool->filePath(QStringLiteral("fw.bin")); }
     // Drives the controller through startUpdate to "state" (1, 2 or 3); "run" is the
-    // stand-in's flash section, or "no device" for a listing without the bootloader.
+    // stand-in's flash section (its lines apart by line feeds), or "no device" for a listing
+    // without the bootloader.
     void runUpdate(const QString &run, int state);
     void click(QQuickItem *item);
     // The file dialog, made without opening it when "create" and not made yet.
@@ -214,7 +222,7 @@ void tst_Window::runUpdate(const QString &run, int state)
     if (run == QLatin1String("no device"))
         m_tool->setScript({kNothingFound}, {QStringLiteral("exit 0")});
     else
-        m_tool->setScript({kFoundBootloader}, {run});
+        m_tool->setScript({kFoundBootloader}, run.split(QLatin1Char('\n')));
     m_app->startUpdate();
     if (state != eUpdateInProgress)
         QTRY_VERIFY_WITH_TIMEOUT(m_app->status() != eUpdateInProgress, kRunTimeoutMs);
@@ -468,6 +476,31 @@ void tst_Window::longPathWraps()
     QCOMPARE(message->width(), 380.0);
 }
 
+// The texts of two lines fit the status line's width, and stay below the buttons.
+void tst_Window::statusLineFits_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("not restarted") << cExpected::notRestarted;
+    QTest::newRow("in use") << QStringLiteral(
+        "Device already in use.\nClose all other apps connected to your Orvik device.");
+}
+
+void tst_Window::statusLineFits()
+{
+    QFETCH(QString, text);
+    QQuickItem *status = m_items.value(QStringLiteral("statusInfo"));
+    status->setProperty("text", text);
+    QCOMPARE(status->property("lineCount").toInt(), 2);
+    QVERIFY2(status->property("paintedWidth").toReal() <= status->width(),
+             qPrintable(QString::number(status->property("paintedWidth").toReal())));
+    const qreal top =
+        status->y() + (status->height() - status->property("paintedHeight").toReal()) / 2;
+    QQuickItem *update = m_items.value(QStringLiteral("update"));
+    QVERIFY2(top >= update->mapToItem(status->parentItem(), QPointF(0, update->height())).y(),
+             qPrintable(QString::number(top)));
+    QVERIFY(top + status->property("paintedHeight").toReal() <= m_window->height());
+}
+
 void tst_Window::clickUpdate_data()
 {
     QTest::addColumn<bool>("hasFile");
@@ -620,6 +653,8 @@ void tst_Window::closeDuringUpdate_data()
     QTest::newRow("updating: Return on the default keeps updating") << true << "Return" << false;
     QTest::newRow("updating: Tab, Space quits anyway") << true << "Tab Space" << true;
     QTest::newRow("updating: the run ends while asking") << true << "run ends" << false;
+    // The image is written; nothing is written while the Orvik restarts.
+    QTest::newRow("restarting: closes at once") << true << "restarting" << true;
 }
 
 void tst_Window::closeDuringUpdate()
@@ -629,8 +664,11 @@ void tst_Window::closeDuringUpdate()
     QFETCH(bool, closed);
 
     selectFile();
+    const bool restarting = answer == QLatin1String("restarting");
     if (updating)
-        runUpdate(kHoldRun, eUpdateInProgress);
+        runUpdate(restarting ? kLeftAtLeave : kHoldRun, eUpdateInProgress);
+    if (restarting)
+        QTRY_VERIFY_WITH_TIMEOUT(m_app->restarting(), kRunTimeoutMs);
     const auto question = [] {
         for (QWindow *window : QGuiApplication::topLevelWindows()) {
             if (window->isVisible() && window->title() == QLatin1String("Orvik Updater"))
@@ -641,7 +679,7 @@ void tst_Window::closeDuringUpdate()
     QVERIFY(!question());
 
     m_window->close();
-    if (!updating) {
+    if (!updating || restarting) {
         QVERIFY(!m_window->isVisible());
         QVERIFY(!question());
         return;

@@ -35,6 +35,11 @@ constexpr int kBootloaderWaitMs = 10000;
 constexpr int kUnopenedBootloaderWaitMs = 30000;
 constexpr int kListingKillWaitMs = 2000;
 constexpr int kShutdownWaitMs = 30000;
+// After the bootloader dropped off at the leave request, the Orvik starting its new firmware
+// shows its serial port again within a few seconds: looked for this often, for this long.
+constexpr int kRestartLookEveryMs = 250;
+constexpr int kRestartWaitMs = 15000;
+constexpr int kNoExitCode = -1;
 
 const QString kTextToolMissing = QStringLiteral("Failed to find DFU Util");
 const QString kTextPortOpened = QStringLiteral("Succeeded opening port");
@@ -46,6 +51,11 @@ const QString kTextProgress =
     QStringLiteral("Updating... do not power off unit or quit updater! (%1%)");
 const QString kTextSucceeded = QStringLiteral("Update succeeded");
 const QString kTextFailed = QStringLiteral("Update failed");
+const QString kTextRestarting = QStringLiteral("Restarting the Orvik...");
+// Two lines, each short enough for the status line.
+const QString kTextNotRestarted =
+    QStringLiteral("Image written, but the Orvik did not restart.\n"
+                   "Unplug and replug it. If it won't start, update again.");
 // Appended to the image's path less its last 3 characters; also the name of the log in the
 // data folder, where it goes when it cannot be written beside the image.
 const QString kLogSuffix = QStringLiteral("OrvikUpdater.log");
@@ -57,6 +67,18 @@ void writeLine(const QByteArray &line)
     std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
+}
+
+// Where the serial ports of the Orvik listed now are.
+QSet<QString> orvikPorts()
+{
+    QSet<QString> found;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        if (cOrvikPort::matches(info))
+            found.insert(info.systemLocation());
+    }
+    return found;
 }
 
 QString openFailureText(QSerialPort::SerialPortError error)
@@ -78,7 +100,10 @@ QString openFailureText(QSerialPort::SerialPortError error)
 
 cFirmwareUpdate::cFirmwareUpdate(QString FirmwareFile, QObject *parent)
     : QObject(parent), m_firmwareFile(std::move(FirmwareFile))
-{}
+{
+    m_restartLook.setInterval(kRestartLookEveryMs);
+    connect(&m_restartLook, &QTimer::timeout, this, &cFirmwareUpdate::lookForRestart);
+}
 
 // A process object still here goes with this object, as its child.
 cFirmwareUpdate::~cFirmwareUpdate() = default;
@@ -256,7 +281,7 @@ void cFirmwareUpdate::launchFlashing(quint16 productId)
         // A run that never starts has no exit code: it ends as a failure, after
         // BeginUpdate has returned, as a run that ran would.
         QMetaObject::invokeMethod(
-            this, [this] { finishRun(false); }, Qt::QueuedConnection);
+            this, [this] { finishRun(kNoExitCode); }, Qt::QueuedConnection);
         return;
     }
 
@@ -267,7 +292,7 @@ void cFirmwareUpdate::launchFlashing(quint16 productId)
     // reported later, and never followed by finished().
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            finishRun(false);
+            finishRun(kNoExitCode);
     });
 }
 
@@ -275,13 +300,13 @@ void cFirmwareUpdate::WaitForProcess()
 {
     if (m_process)
         m_process->waitForFinished(kShutdownWaitMs);
+    // The updater ends: a wait for the Orvik's return has nobody left to tell.
+    m_restartLook.stop();
 }
 
 void cFirmwareUpdate::ProcessFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    Q_UNUSED(exitStatus)
-    // The exit code alone tells whether the image was written.
-    finishRun(exitCode == 0);
+    finishRun(exitStatus == QProcess::NormalExit ? exitCode : kNoExitCode);
 }
 
 void cFirmwareUpdate::ProcessOutput()
@@ -296,7 +321,7 @@ void cFirmwareUpdate::ProcessOutput()
         setStatus(kTextProgress.arg(overall));
 }
 
-void cFirmwareUpdate::finishRun(bool success)
+void cFirmwareUpdate::finishRun(int exitCode)
 {
     // Once per run, whichever of the process's signals comes first.
     if (!m_process)
@@ -305,10 +330,47 @@ void cFirmwareUpdate::finishRun(bool success)
     writeUpdateLog();
     // The tool read the copy before it touched the device.
     m_imageCopy.remove();
-    setStatus(success ? kTextSucceeded : kTextFailed);
-    m_process->deleteLater();
-    m_process = nullptr;
+    // The exit code tells whether the image was written, but for a bootloader that restarts
+    // into the new firmware before it answers the leave request: whether the Orvik comes
+    // back tells then.
+    if (cToolOutput::droppedOffAtLeave(exitCode, m_outputLog, m_toolErrors)) {
+        m_process->deleteLater();
+        m_process = nullptr;
+        m_portsBeforeRestart = orvikPorts();
+        m_waitingSince.start();
+        m_restartLook.start();
+        setStatus(kTextRestarting);
+        return;
+    }
+    complete(exitCode == 0, exitCode == 0 ? kTextSucceeded : kTextFailed);
+}
+
+void cFirmwareUpdate::complete(bool success, const QString &text)
+{
+    setStatus(text);
+    if (m_process) {
+        m_process->deleteLater();
+        m_process = nullptr;
+    }
     emit UpdateComplete(success);
+}
+
+// Back once a serial port of the Orvik shows that was not there when the run ended: a second
+// Orvik that was connected all along says nothing of this one.
+void cFirmwareUpdate::lookForRestart()
+{
+    const QSet<QString> ports = orvikPorts();
+    if (!(ports - m_portsBeforeRestart).isEmpty()) {
+        m_restartLook.stop();
+        writeLine("The Orvik came back after the leave request: the update succeeded");
+        complete(true, kTextSucceeded);
+        return;
+    }
+    if (m_waitingSince.elapsed() < kRestartWaitMs)
+        return;
+    m_restartLook.stop();
+    writeLine(kTextNotRestarted.toLocal8Bit());
+    complete(false, kTextNotRestarted);
 }
 
 void cFirmwareUpdate::writeUpdateLog()

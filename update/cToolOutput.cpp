@@ -82,6 +82,17 @@ cToolOutput::eUnopened cToolOutput::unopenedBootloader(const QByteArray &errors)
     return seen;
 }
 
+bool cToolOutput::droppedOffAtLeave(int exitCode, const QString &output, const QByteArray &errors)
+{
+    constexpr int kIoError = 74; // EX_IOERR
+    if (exitCode != kIoError)
+        return false;
+    const int written = output.indexOf(QLatin1String("File downloaded successfully"));
+    if (written < 0 || output.indexOf(QLatin1String("Submitting leave request"), written) < 0)
+        return false;
+    return decodeUtf8(errors).trimmed().endsWith(QLatin1String("Error during download get_status"));
+}
+
 QString cToolOutput::devicePair(quint16 productId)
 {
     return QStringLiteral("%1:%2,%1:%3")

@@ -41,6 +41,14 @@ public:
     };
     static eUnopened unopenedBootloader(const QByteArray &errors);
 
+    // Whether a flashing run that failed wrote the whole image and lost the bootloader only at
+    // the leave request: it exited with EX_IOERR (74), its output says the download succeeded
+    // and then that the leave request went out, and its error output ends with the status
+    // request that failed. Many bootloaders restart into the new firmware before they answer
+    // that request. The same error line ends a real drop-off during the download, without the
+    // lines before it.
+    static bool droppedOffAtLeave(int exitCode, const QString &output, const QByteArray &errors);
+
     // The "-d" argument: run-time IDs, then the bootloader's.
     static QString devicePair(quint16 productId);
 };

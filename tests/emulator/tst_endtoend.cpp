@@ -5,6 +5,9 @@
 #include "cExpected.h"
 #include "cOrvikEmulator.h"
 #include "cUpdateDialog.h"
+#ifdef Q_OS_WIN
+#include "cWinePort.h"
+#endif
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -12,6 +15,7 @@
 
 namespace {
 const QString kNoDevice = cExpected::noDevice;
+const QString kRestarting = QStringLiteral("Restarting the Orvik...");
 // What stands before the number in a progress text.
 const QString kProgressPrefix = cExpected::updating + QStringLiteral(" (");
 // Sector ends of the emulated flash, as offsets from its base.
@@ -119,6 +123,25 @@ public:
 #endif
     }
 
+    // As the Orvik after its bootloader dropped off at the leave request: it starts the new
+    // firmware, and its serial port shows "afterMs" after the bootloader has gone. The port it
+    // had goes as it enters its bootloader.
+    void portBackAfterRestart(int afterMs)
+    {
+        QObject::connect(&m_deviceSide, &QTimer::timeout, &m_deviceSide, [this, afterMs] {
+            const QString mode = m_emulator.mode();
+            if (mode == QLatin1String("bootloader")) {
+                unlistPort();
+            } else if (mode == QLatin1String("run")) {
+                m_deviceSide.stop();
+                QTimer::singleShot(afterMs, &m_deviceSide, [this] { listPort(); });
+            }
+        });
+        m_deviceSide.start(20);
+    }
+    // When the port came back.
+    QElapsedTimer portBackAt;
+
     // Until the first percentage, also the longest pause between two handled events.
     int update(const QString &firmware)
     {
@@ -157,6 +180,23 @@ public:
     QStringList statuses;
 
 private:
+    void listPort()
+    {
+#ifdef ORVIK_FAKE_SERIAL_PORTS
+        m_ports.add({0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None});
+#elif defined(Q_OS_WIN)
+        QVERIFY(m_winePort.list());
+#endif
+        portBackAt.start();
+    }
+    void unlistPort()
+    {
+#ifdef ORVIK_FAKE_SERIAL_PORTS
+        if (!m_ports.names().isEmpty())
+            m_ports.remove(0);
+#endif
+    }
+
     QString m_previousDir = QDir::currentPath();
     QTemporaryDir m_work;
     cOrvikEmulator m_emulator;
@@ -164,6 +204,10 @@ private:
     cFakeSerialPorts m_ports;
     cBootloaderSwitch m_switch{m_ports, m_emulator};
 #endif
+#ifdef Q_OS_WIN
+    cWinePort m_winePort;
+#endif
+    QTimer m_deviceSide;
     bool m_valid = false;
 };
 
@@ -223,6 +267,14 @@ void tst_EndToEnd::success_data()
     // Erase records then arrive on their own, so the erase half shows too.
     QTest::newRow("slow erase") << 0 << "" << 65536 << "app.bin"
                                 << "slow-erase";
+    // The bootloader starts the image before it answers the leave request; the Orvik's port
+    // shows 1.5 s later.
+    QTest::newRow("serial, dropped off at the leave request, back")
+        << 0x5740 << "USB Serial Device" << 65536 << "app.bin"
+        << "leave-back";
+    QTest::newRow("in bootloader, dropped off at the leave request, back")
+        << 0 << "" << 65536 << "app.bin"
+        << "leave-back";
 }
 
 void tst_EndToEnd::success()
@@ -240,8 +292,13 @@ void tst_EndToEnd::success()
     const bool replaced = fault == QLatin1String("replaced");
     const bool driverLate = fault == QLatin1String("driver-late");
     const bool late = fault == QLatin1String("late") || driverLate;
-    if (!fault.isEmpty() && !replaced && !late)
+    const bool leaveBack = fault == QLatin1String("leave-back");
+    if (leaveBack) {
+        scenario.emulator().setFault(QStringLiteral("vanish-leave"));
+        scenario.portBackAfterRestart(1500);
+    } else if (!fault.isEmpty() && !replaced && !late) {
         scenario.emulator().setFault(fault);
+    }
     if (driverLate)
         scenario.emulator().bindDriverAfter(12000);
     if (productId)
@@ -263,6 +320,10 @@ void tst_EndToEnd::success()
 
     QCOMPARE(scenario.update(firmware), int(eUpdateSucceeded));
     QCOMPARE(scenario.statuses.last(), QStringLiteral("Update succeeded"));
+    // Only what the Orvik's return showed made it a success.
+    QCOMPARE(scenario.statuses.contains(kRestarting), leaveBack);
+    if (leaveBack)
+        qInfo("Port back to \"Update succeeded\": %lld ms", scenario.portBackAt.elapsed());
 
     const QString pair = productId ? QStringLiteral("483:%1,483:df11").arg(productId, 0, 16)
                                    : QStringLiteral("483:0,483:df11");
@@ -384,19 +445,26 @@ void tst_EndToEnd::fault_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<bool>("serial");
     QTest::addColumn<QByteArray>("error");
+    QTest::addColumn<QString>("status"); // the last one
 
-    QTest::newRow("access denied") << "access" << true << QByteArray("LIBUSB_ERROR_ACCESS");
+    const QString failed = QStringLiteral("Update failed");
+    QTest::newRow("access denied")
+        << "access" << true << QByteArray("LIBUSB_ERROR_ACCESS") << failed;
     QTest::newRow("no driver, after the switch")
-        << "no-driver" << true << QByteArray("LIBUSB_ERROR_NOT_SUPPORTED");
+        << "no-driver" << true << QByteArray("LIBUSB_ERROR_NOT_SUPPORTED") << failed;
     QTest::newRow("bootloader never back after the switch")
-        << "never-back" << true << QByteArray("No DFU capable USB device available");
+        << "never-back" << true << QByteArray("No DFU capable USB device available") << failed;
     QTest::newRow("stall during erase")
-        << "erase-stall" << false << QByteArray("Error during special command \"ERASE_PAGE\"");
-    QTest::newRow("erase error status") << "erase-error" << false << QByteArray("Wrong state");
+        << "erase-stall" << false << QByteArray("Error during special command \"ERASE_PAGE\"")
+        << failed;
+    QTest::newRow("erase error status")
+        << "erase-error" << false << QByteArray("Wrong state") << failed;
     QTest::newRow("vanishes during download")
-        << "vanish-download" << false << QByteArray("LIBUSB_ERROR_NO_DEVICE");
-    QTest::newRow("vanishes on leave")
-        << "vanish-leave" << false << QByteArray("Error during download get_status");
+        << "vanish-download" << false << QByteArray("LIBUSB_ERROR_NO_DEVICE") << failed;
+    // The image is written, but the Orvik never shows again.
+    QTest::newRow("dropped off at the leave request, never back")
+        << "vanish-leave" << false << QByteArray("Error during download get_status")
+        << cExpected::notRestarted;
 }
 
 void tst_EndToEnd::fault()
@@ -404,6 +472,7 @@ void tst_EndToEnd::fault()
     QFETCH(QString, fault);
     QFETCH(bool, serial);
     QFETCH(QByteArray, error);
+    QFETCH(QString, status);
     SKIP_WITHOUT_FAKE_PORTS(serial);
 
     cScenario scenario(serial ? 0x5740 : 0);
@@ -421,7 +490,12 @@ void tst_EndToEnd::fault()
     file.close();
 
     QCOMPARE(scenario.update(firmware), int(eUpdateFailed));
-    QCOMPARE(scenario.statuses.last(), QStringLiteral("Update failed"));
+    QCOMPARE(scenario.statuses.last(), status);
+    // A real failure gets no wait for the Orvik's return.
+    const bool written = fault == QLatin1String("vanish-leave");
+    QCOMPARE(scenario.statuses.contains(kRestarting), written);
+    if (written)
+        QCOMPARE(scenario.emulator().flash().left(65536), image(65536));
     // After the switch, the wait for the bootloader ends after 10 s, then the tool says why.
     if (serial && (fault == QLatin1String("never-back") || fault == QLatin1String("no-driver")))
         QVERIFY2(scenario.startedAt.elapsed() >= 10000,

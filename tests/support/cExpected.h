@@ -36,6 +36,10 @@ struct cExpected
     static inline const QString tooLarge =
         QStringLiteral("Not a firmware image: larger than 1 MiB");
     static inline const QString notForDevice = QStringLiteral("Not a firmware image for the Orvik");
+    // The image was written, but the Orvik did not come back after the leave request.
+    static inline const QString notRestarted =
+        QStringLiteral("Image written, but the Orvik did not restart.\n"
+                       "Unplug and replug it. If it won't start, update again.");
 
     // What a text-mode stream writes for "text": on Windows each line feed becomes CR LF.
     static QByteArray textMode(QByteArray text)

@@ -51,6 +51,12 @@ public:
     explicit cFakeSerialPorts(const QVector<PortEntry> &entries);
     ~cFakeSerialPorts();
 
+    // Lists one more port, after the others, as a device that comes onto the bus; returns its
+    // index. Its name is new: a tty name is never given twice in one testbed.
+    int add(const PortEntry &entry);
+    // Takes the port off the list, as its device leaves the bus.
+    void remove(int index);
+
     QStringList names() const;
     // The file behind the port's node, as the testbed keeps it.
     QString nodeFile(int index) const;
@@ -62,6 +68,8 @@ private:
     struct Port
     {
         QString name;
+        QStringList devices; // sysfs paths, the tty first
+        bool removed = false;
         int master = -1;
         UMockdevIoctlBase *handler = nullptr;
         mutable QMutex mutex;
