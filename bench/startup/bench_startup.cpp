@@ -23,6 +23,7 @@
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -32,6 +33,7 @@
 #include <map>
 #include <memory>
 #include <poll.h>
+#include <regex>
 #include <set>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -413,6 +415,7 @@ const char *const standIns = R"(
         property int status: 0
         property string selectedFirmwareFile: ""
         property string statusInfo: ""
+        property bool restarting: false
         function startUpdate() {}
         function setSelectedFirmwareFile(file) {}
     }
@@ -433,7 +436,33 @@ const char *const standIns = R"(
         }
         function stop() {}
     }
+    QtObject {
+        id: _Driver
+        property bool asking: false
+        property bool installing: false
+        property bool installed: false
+        property string text: ""
+        function install() {}
+        function dismiss() {}
+    }
 )";
+
+// The objects the updater publishes that a window names ("_App", ...) but the stand-ins do
+// not give: a window that loads without them measures something else than the updater's.
+std::vector<std::string> missingStandIns(const std::string &window)
+{
+    std::vector<std::string> missing;
+    static const std::regex published("\\b_[A-Z][A-Za-z]*\\b");
+    const std::string given = standIns;
+    for (auto it = std::sregex_iterator(window.begin(), window.end(), published);
+         it != std::sregex_iterator(); ++it) {
+        const std::string name = it->str();
+        if (given.find("id: " + name + "\n") == std::string::npos &&
+            std::find(missing.begin(), missing.end(), name) == missing.end())
+            missing.push_back(name);
+    }
+    return missing;
+}
 
 // A window of the updater's as the floor loads it: with the stand-ins unless the file has
 // its own. Empty when the file has no root object to hold them.
@@ -466,6 +495,16 @@ std::string standInWindow(const std::string &dir, bool windows)
     const std::string window = readFile(ORVIK_MAIN_QML);
     const std::string standIn = withStandIns(window);
     if (window.find(updaterTitle) == std::string::npos || standIn.empty())
+        return {};
+    bool complete = true;
+    for (const fs::directory_entry &entry : fs::directory_iterator(dir)) {
+        for (const std::string &name : missingStandIns(readFile(entry.path().string()))) {
+            std::fprintf(stderr, "%s names %s, for which the benchmark has no stand-in\n",
+                         entry.path().filename().c_str(), name.c_str());
+            complete = false;
+        }
+    }
+    if (!complete)
         return {};
     const std::string path = dir + "/main.qml";
     std::ofstream(path) << standIn;

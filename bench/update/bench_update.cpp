@@ -9,7 +9,10 @@
 //               and 4 s later. Linux: under umockdev-wrapper. Windows (under Wine): the ports
 //               that bench/update/wine-serial.sh sets up, COM5 for the updater, COM6 for the
 //               device's side.
-// Usage: bench_update [ROUNDS [serial|bootloader|both]]
+//   leave       (Linux, with umockdev) no port; the bootloader drops off at the leave request
+//               and the Orvik's port shows 1 s later: from the port's return to state 2, and
+//               the longest the event loop stalled while the updater looked for it
+// Usage: bench_update [ROUNDS [serial|bootloader|leave|both]] ("both": all three)
 #ifndef _WIN32
 #include "cBootloaderSwitch.h" // before any Qt header (see cFakeSerialPorts.h)
 #endif
@@ -64,6 +67,8 @@ struct Sample
     double inside = -1;     // time spent inside startUpdate()
     double toWrite = -1;    // startUpdate() to the first block
     double shownClaim = -1; // the bootloader showing to the flashing run's claim (serial road)
+    double backToDone = -1; // the port back after the leave request to state 2 (leave road)
+    double waitStall = -1;  // the longest stall of the event loop meanwhile (leave road)
 };
 
 enum class Output
@@ -107,10 +112,15 @@ public:
     {
         m_dialog.setSelectedFirmwareFile(image);
         QObject::connect(&m_dialog, &cUpdateDialog::statusChanged, [this] {
-            if (m_dialog.status() == eUpdateSucceeded || m_dialog.status() == eUpdateFailed)
+            if (m_dialog.status() == eUpdateSucceeded || m_dialog.status() == eUpdateFailed) {
+                m_doneAt = epochMs();
                 m_loop.quit();
+            }
         });
     }
+    // When the last run reached its end state (ms since the epoch).
+    double doneAt() const { return m_doneAt; }
+    bool restarting() const { return m_dialog.restarting(); }
 
     bool run(const cOrvikEmulator &emulator, Sample &s)
     {
@@ -139,6 +149,7 @@ public:
 private:
     cUpdateDialog m_dialog;
     QEventLoop m_loop;
+    double m_doneAt = -1;
 };
 
 #ifdef Q_OS_WIN
@@ -228,6 +239,41 @@ bool updateWithoutPort(cUpdater &updater, cOrvikEmulator &emulator, Sample &s)
         ports = std::make_unique<cFakeSerialPorts>(QVector<PortEntry>{});
     return updater.run(emulator, s);
 }
+
+// The bootloader drops off at the leave request; the Orvik's port shows 1 s after it has gone.
+bool updateDroppingAtLeave(cUpdater &updater, cOrvikEmulator &emulator, Sample &s)
+{
+    cFakeSerialPorts ports({});
+    emulator.setFault(QStringLiteral("vanish-leave"));
+    emulator.startInBootloader();
+    double backAt = -1;
+    QTimer device;
+    QObject::connect(&device, &QTimer::timeout, [&] {
+        if (emulator.mode() != QLatin1String("run"))
+            return;
+        device.stop();
+        QTimer::singleShot(1000, &device, [&] {
+            ports.add({0x0483, 0x5740, QStringLiteral("USB Serial Device"), Fault::None});
+            backAt = epochMs();
+        });
+    });
+    device.start(5);
+    // A tick every 5 ms while the updater looks for the port: a late tick is a stall.
+    QElapsedTimer sinceTick;
+    double stall = 0;
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        if (updater.restarting() && sinceTick.isValid())
+            stall = std::max(stall, sinceTick.nsecsElapsed() / 1e6);
+        sinceTick.start();
+    });
+    ticks.start(5);
+    if (!updater.run(emulator, s) || backAt < 0)
+        return false;
+    s.backToDone = updater.doneAt() - backAt;
+    s.waitStall = stall;
+    return true;
+}
 #endif
 
 struct Row
@@ -291,8 +337,10 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "needs the flashing tool and a writable temporary directory\n");
         return 2;
     }
-    const bool serialRoad = roads != "bootloader";
-    const bool bootloaderRoad = roads != "serial";
+    const bool serialRoad = roads == "serial" || roads == "both";
+    const bool bootloaderRoad = roads == "bootloader" || roads == "both";
+    // With fake ports only: the host's could show a port of its own.
+    const bool leaveRoad = (roads == "leave" || roads == "both") && serialRoadAvailable();
     if (serialRoad && !serialRoadAvailable()) {
         std::fprintf(stderr, "the serial road needs fake serial ports: umockdev-wrapper on Linux, "
                              "bench/update/wine-serial.sh under Wine\n");
@@ -389,6 +437,26 @@ int main(int argc, char **argv)
                      }}});
         status |= failures ? 1 : 0;
     }
+
+#ifndef Q_OS_WIN
+    if (leaveRoad) {
+        int failures = 0;
+        const std::vector<Sample> samples =
+            measure(rounds, failures, {[&](cOrvikEmulator &emulator, Sample &s) {
+                        return updateDroppingAtLeave(updater, emulator, s);
+                    }});
+        printTable(
+            "Dropped off at the leave request, the port back 1 s later", samples, failures,
+            {{"**port back to state 2**",
+              [](const Sample &s) {
+                  return s.backToDone;
+              }},
+             {"longest stall of the event loop while looking (5 ms ticks)", [](const Sample &s) {
+                  return s.waitStall;
+              }}});
+        status |= failures ? 1 : 0;
+    }
+#endif
 
     for (const int afterMs : kBootloaderAfterMs) {
         if (!serialRoad)
