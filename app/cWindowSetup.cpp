@@ -2,7 +2,7 @@
 
 #include "cAccessibleButton.h"
 #include "cDevicePresence.h"
-#include "cDriverRepair.h"
+#include "cDeviceAccess.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "eUpdateState.h"
@@ -37,22 +37,22 @@ void cWindowSetup::afterApplication()
 
 void cWindowSetup::publish(QQmlEngine &engine, cUpdateDialog *controller,
                            cLocalFilePath *localFilePath, cDevicePresence *presence,
-                           cDriverRepair *driver)
+                           cDeviceAccess *access)
 {
     QQmlContext *context = engine.rootContext();
     context->setContextProperty(QStringLiteral("_App"), controller);
     context->setContextProperty(QStringLiteral("_LocalFilePath"), localFilePath);
     context->setContextProperty(QStringLiteral("_Presence"), presence);
-    context->setContextProperty(QStringLiteral("_Driver"), driver);
+    context->setContextProperty(QStringLiteral("_Access"), access);
 
-    QObject::connect(presence, &cDevicePresence::bootloaderWithoutDriver, driver,
-                     &cDriverRepair::bootloaderSeenWithoutDriver);
+    QObject::connect(presence, &cDevicePresence::unopenable, access,
+                     &cDeviceAccess::unopenableSeen);
     // The status changes once as each attempt starts and once as it ends.
-    QObject::connect(controller, &cUpdateDialog::statusChanged, driver, [controller, driver] {
+    QObject::connect(controller, &cUpdateDialog::statusChanged, access, [controller, access] {
         if (controller->status() == eUpdateInProgress)
-            driver->attemptStarted();
+            access->attemptStarted();
         else if (controller->status() == eUpdateFailed)
-            driver->attemptFailed(controller->toolErrors());
+            access->attemptFailed(controller->toolErrors());
     });
 }
 

@@ -4,7 +4,7 @@
 class QQmlApplicationEngine;
 class QQmlEngine;
 class cDevicePresence;
-class cDriverRepair;
+class cDeviceAccess;
 class cLocalFilePath;
 class cUpdateDialog;
 
@@ -19,11 +19,11 @@ public:
     static void beforeApplication();
     // Once it exists: the update state known by its name, the buttons' accessibility.
     static void afterApplication();
-    // The objects main.qml reads, under the names it reads them by; the driver offer learns
-    // from the presence listing and from each attempt's end.
+    // The objects main.qml reads, under the names it reads them by; the access offer learns
+    // from the presence line and from each attempt's end.
     static void publish(QQmlEngine &engine, cUpdateDialog *controller,
                         cLocalFilePath *localFilePath, cDevicePresence *presence,
-                        cDriverRepair *driver);
+                        cDeviceAccess *access);
     // Once the event loop has ended, before anything else goes: a file dialog that was made
     // is closed and destroyed while the application still runs in full.
     static void releaseFileDialog(QQmlApplicationEngine &engine);

@@ -1,5 +1,5 @@
 #include "cDevicePresence.h"
-#include "cDriverRepair.h"
+#include "cDeviceAccess.h"
 #include "cImageCopy.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
@@ -73,9 +73,9 @@ int runUpdater(int &argc, char **argv)
     {
         cLocalFilePath localFilePath;
         cDevicePresence presence;
-        cDriverRepair driver;
+        cDeviceAccess access;
         QQmlApplicationEngine engine;
-        cWindowSetup::publish(engine, controller, &localFilePath, &presence, &driver);
+        cWindowSetup::publish(engine, controller, &localFilePath, &presence, &access);
         {
             const QUrl url(QStringLiteral("qrc:/main.qml"));
             QObject::connect(

@@ -171,11 +171,11 @@ Window {
         }
     }
 
-    // Windows only: the bootloader has no driver that the flashing tool can use.
+    // The Orvik is there, but the updater cannot open it: the release can set that right.
     Loader {
-        objectName: "driverQuestionLoader"
-        active: _Driver ? _Driver.asking : false
-        sourceComponent: DriverQuestion {}
+        objectName: "accessQuestionLoader"
+        active: _Access ? _Access.asking : false
+        sourceComponent: AccessQuestion {}
     }
 
     Loader {

@@ -1,10 +1,12 @@
 #include "cFakeSerialPorts.h"
 
 #include "cExpected.h"
+#include "cDeviceAccess.h"
 #include "cDevicePresence.h"
 #include "cFakeTool.h"
 #include "cFirmwareUpdate.h"
 #include "cStdoutCapture.h"
+#include "cUdevRules.h"
 
 #include <QSerialPortInfo>
 #include <QSignalSpy>
@@ -251,33 +253,36 @@ void tst_SerialDiscovery::presence_data()
     QTest::addColumn<QStringList>("listing");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("listings");
+    QTest::addColumn<int>("unopenable"); // why the Orvik cannot be opened; -1: it can, or none
 
     const QStringList bootloader{QStringLiteral("out Found DFU: [0483:df11] ver=2200\\n")};
     const QStringList nothing{QStringLiteral("out dfu-util 0.11\\n\\n")};
     QTest::newRow("port of the Orvik") << QVector<PortEntry>{port(0x5740, kUsbSerial)} << false
-                                       << true << bootloader << "Orvik connected" << 0;
-    QTest::newRow("port, access denied") << QVector<PortEntry>{port(0xA44B, kOrvik)} << true << true
-                                         << bootloader << "Orvik found, but access is denied" << 0;
+                                       << true << bootloader << "Orvik connected" << 0 << -1;
+    QTest::newRow("port, access denied")
+        << QVector<PortEntry>{port(0xA44B, kOrvik)} << true << true << bootloader
+        << "Orvik found, but access is denied" << 0 << int(cToolOutput::eDenied);
     QTest::newRow("other port, bootloader listed")
         << QVector<PortEntry>{port(0x5741, kUsbSerial)} << false << true << bootloader
-        << "Orvik connected in its bootloader" << 1;
+        << "Orvik connected in its bootloader" << 1 << -1;
     QTest::newRow("nothing listed")
-        << QVector<PortEntry>{} << false << true << nothing << "No Orvik connected" << 1;
+        << QVector<PortEntry>{} << false << true << nothing << "No Orvik connected" << 1 << -1;
     // Only the error output tells a bootloader the tool may not open from none at all.
     QTest::newRow("bootloader without a driver")
         << QVector<PortEntry>{} << false << true
         << (nothing + QStringList{"err dfu-util: Cannot open DFU device 0483:df11 found on devnum "
                                   "5 (LIBUSB_ERROR_NOT_SUPPORTED)\\n"})
-        << "Orvik in its bootloader, but it has no driver" << 1;
+        << "Orvik in its bootloader, but it has no driver" << 1 << int(cToolOutput::eNoDriver);
     QTest::newRow("bootloader, access denied")
         << QVector<PortEntry>{} << false << true
         << (nothing + QStringList{"err dfu-util: Cannot open DFU device 0483:df11 found on devnum "
                                   "5 (LIBUSB_ERROR_ACCESS)\\n"})
-        << "Orvik found, but access is denied" << 1;
-    QTest::newRow("listing hangs") << QVector<PortEntry>{} << false << true
-                                   << bootloader + QStringList{"hang"} << "No Orvik connected" << 1;
+        << "Orvik found, but access is denied" << 1 << int(cToolOutput::eDenied);
+    QTest::newRow("listing hangs")
+        << QVector<PortEntry>{} << false << true << bootloader + QStringList{"hang"}
+        << "No Orvik connected" << 1 << -1;
     QTest::newRow("no tool") << QVector<PortEntry>{} << false << false << QStringList()
-                             << "No Orvik connected" << 0;
+                             << "No Orvik connected" << 0 << -1;
 }
 
 void tst_SerialDiscovery::presence()
@@ -288,6 +293,7 @@ void tst_SerialDiscovery::presence()
     QFETCH(QStringList, listing);
     QFETCH(QString, text);
     QFETCH(int, listings);
+    QFETCH(int, unopenable);
 
     cFakeSerialPorts ports(entries);
     cFakeTool fake(tool ? cFakeTool::Placement::Executable : cFakeTool::Placement::Missing);
@@ -301,11 +307,20 @@ void tst_SerialDiscovery::presence()
             QCOMPARE(::setresuid(65534, uid_t(-1), uid_t(-1)), 0);
     }
     cDevicePresence presence;
+    QList<int> why;
+    connect(&presence, &cDevicePresence::unopenable, this,
+            [&why](cToolOutput::eUnopened reason) { why << int(reason); });
     presence.start();
     const bool shown = QTest::qWaitFor([&] { return presence.text() == text; }, 15000);
+    // A failed attempt sees the same port this user may not open.
+    cDeviceAccess access;
+    access.attemptFailed(QByteArray());
+    const bool offered = access.asking();
     if (denied && root)
         QCOMPARE(::setresuid(0, uid_t(-1), uid_t(-1)), 0);
     QVERIFY2(shown, qPrintable(presence.text()));
+    QCOMPARE(why, unopenable < 0 ? QList<int>() : QList<int>{unopenable});
+    QCOMPARE(offered, denied && !cUdevRules::present());
     QCOMPARE(fake.calls().size(), listings);
     for (int i = 0; i < entries.size(); ++i)
         verifyUntouched(ports, i);

@@ -1,8 +1,9 @@
 #include "cDevicePresence.h"
-#include "cDriverRepair.h"
+#include "cDeviceAccess.h"
 #include "cExpected.h"
 #include "cFakeTool.h"
 #include "cLocalFilePath.h"
+#include "cUdevRules.h"
 #include "cUpdateDialog.h"
 #include "cWindowSetup.h"
 #include "eUpdateState.h"
@@ -40,6 +41,11 @@ const QString kNoDevice = cExpected::noDevice;
 const QColor kWhite(QStringLiteral("#ffffff"));
 const QColor kGrey(QStringLiteral("#808080"));
 constexpr int kRunTimeoutMs = 60000;
+#ifdef Q_OS_WIN
+const QString kSystem = QStringLiteral("Windows");
+#else
+const QString kSystem = QStringLiteral("Linux");
+#endif
 // The file dialog's start folder, as each toolkit's dialog names it.
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 const char kFolderProperty[] = "currentFolder";
@@ -125,10 +131,10 @@ private slots:
     void drop();
     void presenceGivesWay_data();
     void presenceGivesWay();
-    void driverOffer_data();
-    void driverOffer();
-    void driverInstall_data();
-    void driverInstall();
+    void accessOffer_data();
+    void accessOffer();
+    void accessSetUp_data();
+    void accessSetUp();
 
 private:
     void selectFile() { m_app->setSelectedFirmwareFile(firmwarePath()); }
@@ -149,7 +155,7 @@ private:
     std::unique_ptr<cUpdateDialog> m_app;
     std::unique_ptr<cLocalFilePath> m_localFilePath;
     std::unique_ptr<cDevicePresence> m_presence;
-    std::unique_ptr<cDriverRepair> m_driver;
+    std::unique_ptr<cDeviceAccess> m_access;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
     QHash<QString, QQuickItem *> m_items;
@@ -167,14 +173,14 @@ void tst_Window::init()
     m_app = std::make_unique<cUpdateDialog>(nullptr);
     m_localFilePath = std::make_unique<cLocalFilePath>();
     m_presence = std::make_unique<cDevicePresence>();
-    m_driver = std::make_unique<cDriverRepair>();
+    m_access = std::make_unique<cDeviceAccess>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     connect(m_engine.get(), &QQmlEngine::warnings, this, [this](const QList<QQmlError> &warnings) {
         for (const QQmlError &warning : warnings)
             m_qmlWarnings << warning.toString();
     });
     cWindowSetup::publish(*m_engine, m_app.get(), m_localFilePath.get(), m_presence.get(),
-                          m_driver.get());
+                          m_access.get());
     QSignalSpy created(m_engine.get(), &QQmlApplicationEngine::objectCreated);
     m_engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
     QCOMPARE(created.count(), 1);
@@ -209,7 +215,7 @@ void tst_Window::cleanup()
     m_engine.reset();
     m_localFilePath.reset();
     m_presence.reset();
-    m_driver.reset();
+    m_access.reset();
     m_app.reset();
     m_window = nullptr;
     m_items.clear();
@@ -487,6 +493,9 @@ void tst_Window::statusLineFits_data()
 
 void tst_Window::statusLineFits()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows' offscreen platform measures text at another resolution than the screen");
+#endif
     QFETCH(QString, text);
     QQuickItem *status = m_items.value(QStringLiteral("statusInfo"));
     status->setProperty("text", text);
@@ -1011,8 +1020,8 @@ void tst_Window::presenceGivesWay()
     m_tool->setScript(listing, {});
     m_presence->start();
     QTRY_COMPARE(statusLine->property("text").toString(), presence);
-    // On Windows a bootloader without a driver brings the driver offer: "Not now".
-    m_driver->dismiss();
+    // A bootloader the updater cannot open may bring the access offer: "Not now".
+    m_access->dismiss();
     QTRY_VERIFY(!QGuiApplication::modalWindow());
 #ifndef Q_OS_WIN
     // (Windows' offscreen platform measures text at another resolution than the screen;
@@ -1033,37 +1042,50 @@ void tst_Window::presenceGivesWay()
     QCOMPARE(m_tool->calls().mid(0, 2), (QList<QStringList>{{"-l"}, {"-l"}}));
 }
 
-// On Windows the updater offers the driver when the bootloader shows without one: from the
-// listing before the first attempt, once a start; after each attempt that fails for want of
-// it. Elsewhere it never offers. "Not now" (Escape) changes nothing else.
-void tst_Window::driverOffer_data()
+// The updater offers what this system lacks for it to open the Orvik: on Windows the driver,
+// when the bootloader shows without one; on Linux access, when this user may not open it and
+// no udev rules of the updater are installed. From the listing before the first attempt,
+// once a start; after each attempt that fails for that reason. "Not now" (Escape) changes
+// nothing else.
+void tst_Window::accessOffer_data()
 {
     QTest::addColumn<QStringList>("listing"); // the watcher's, when no attempt is made
     QTest::addColumn<QStringList>("flash");   // the attempt's run, when one is made
-    QTest::addColumn<bool>("offered");        // on Windows
+    QTest::addColumn<QString>("offeredOn");   // the system that offers
+    QTest::addColumn<bool>("rules");          // the updater's udev rules installed
 
     const QString noDriver = kCannotOpen.arg("LIBUSB_ERROR_NOT_SUPPORTED");
     const QString denied = kCannotOpen.arg("LIBUSB_ERROR_ACCESS");
     const QString noDevice = QStringLiteral("err No DFU capable USB device available\\n");
+    const QString windows = QStringLiteral("Windows"), linux = QStringLiteral("Linux");
     QTest::newRow("listing: without a driver")
-        << QStringList{kNothingFound, noDriver} << QStringList() << true;
+        << QStringList{kNothingFound, noDriver} << QStringList() << windows << false;
     QTest::newRow("listing: not to be opened")
-        << QStringList{kNothingFound, denied} << QStringList() << false;
+        << QStringList{kNothingFound, denied} << QStringList() << linux << false;
+    QTest::newRow("listing: not to be opened, the rules installed")
+        << QStringList{kNothingFound, denied} << QStringList() << QString() << true;
     QTest::newRow("run fails without a driver")
-        << QStringList() << QStringList{noDriver, noDevice, "exit 74"} << true;
+        << QStringList() << QStringList{noDriver, noDevice, "exit 74"} << windows << false;
+    QTest::newRow("run fails, not to be opened")
+        << QStringList() << QStringList{denied, noDevice, "exit 74"} << linux << false;
     QTest::newRow("run fails otherwise")
-        << QStringList() << QStringList{denied, noDevice, "exit 74"} << false;
+        << QStringList() << QStringList{noDevice, "exit 74"} << QString() << false;
 }
 
-void tst_Window::driverOffer()
+void tst_Window::accessOffer()
 {
     QFETCH(QStringList, listing);
     QFETCH(QStringList, flash);
-    QFETCH(bool, offered);
-#ifndef Q_OS_WIN
-    offered = false;
-#endif
-    const QString title = QStringLiteral("Orvik Updater: driver");
+    QFETCH(QString, offeredOn);
+    QFETCH(bool, rules);
+    const bool offered = offeredOn == kSystem;
+    cUdevRules installed;
+    if (offeredOn == QLatin1String("Linux") && kSystem == offeredOn && installed.present())
+        QSKIP("the updater's udev rules are installed on this machine");
+    if (rules && kSystem == QLatin1String("Linux") && !installed.install())
+        QSKIP("the udev rules can be put in place by root only");
+
+    const QString title = m_access->title();
     QQuickItem *statusLine = m_items.value(QStringLiteral("statusInfo"));
     const auto seeFailure = [&] {
         m_tool->setScript({kFoundBootloader}, flash);
@@ -1078,7 +1100,7 @@ void tst_Window::driverOffer()
     } else {
         seeFailure();
     }
-    QCOMPARE(m_driver->asking(), offered);
+    QCOMPARE(m_access->asking(), offered);
     QCOMPARE(bool(shownWindow(title)), offered);
     if (!offered)
         return;
@@ -1099,62 +1121,107 @@ void tst_Window::driverOffer()
 
     // Asked again after the next such failure, but from the listing only once a start.
     if (flash.isEmpty())
-        m_driver->bootloaderSeenWithoutDriver();
+        m_access->unopenableSeen(kSystem == QLatin1String("Windows") ? cToolOutput::eNoDriver
+                                                                     : cToolOutput::eDenied);
     else
         seeFailure();
-    QCOMPARE(m_driver->asking(), !flash.isEmpty());
+    QCOMPARE(m_access->asking(), !flash.isEmpty());
 }
 
-// "Install driver" starts the helper with the install action and says how it went: the
-// helper's own line when it fails.
-void tst_Window::driverInstall_data()
+// The question's button starts the helper with administrator rights and says how it went: the
+// helper's own line when it fails. Windows: orvik-driver.exe elevated. Linux: orvik-access
+// through pkexec, which a stand-in plays here that records its arguments.
+void tst_Window::accessSetUp_data()
 {
-    QTest::addColumn<QStringList>("helper"); // the stand-in's script; empty: no helper there
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<QStringList>("helper"); // the stand-in's script; empty: none there
     QTest::addColumn<QString>("said");
 
-    QTest::newRow("installed") << QStringList{"out Installed\\n",
-                                              "writeto --outcome-file Installed", "exit 0"}
-                               << "The driver is installed: press Update to write the firmware.";
-    QTest::newRow("staged") << QStringList{"writeto --outcome-file Staged", "exit 1"}
-                            << "The driver is installed: press Update to write the firmware.";
+    const QString windows = QStringLiteral("Windows"), linux = QStringLiteral("Linux");
+    const QString installed =
+        QStringLiteral("The driver is installed: press Update to write the firmware.");
+    QTest::newRow("Windows: installed")
+        << windows << QStringList{"out Installed\\n", "writeto --outcome-file Installed", "exit 0"}
+        << installed;
+    QTest::newRow("Windows: staged")
+        << windows << QStringList{"writeto --outcome-file Staged", "exit 1"} << installed;
     const QString refused =
         QStringLiteral("Not installed: Windows refused the driver package (error 0xE0000247)");
-    QTest::newRow("refused") << QStringList{"writeto --outcome-file " + refused, "exit 12"}
-                             << refused;
-    QTest::newRow("no helper") << QStringList()
-                               << "The driver was not installed: orvik-driver.exe is missing "
-                                  "from the updater's folder. Reinstall the updater.";
+    QTest::newRow("Windows: refused")
+        << windows << QStringList{"writeto --outcome-file " + refused, "exit 12"} << refused;
+    QTest::newRow("Windows: no helper")
+        << windows << QStringList()
+        << "The driver was not installed: orvik-driver.exe is missing from the updater's folder. "
+           "Reinstall the updater.";
+    QTest::newRow("Linux: allowed")
+        << linux << QStringList{"out Set up: /etc/udev/rules.d/70-orvik-updater.rules\\n", "exit 0"}
+        << "Access is allowed: press Update to write the firmware.";
+    QTest::newRow("Linux: declined") << linux << QStringList{"exit 126"}
+                                     << "Access was not allowed: the password was not given, "
+                                        "or not accepted.";
+    QTest::newRow("Linux: the helper refused")
+        << linux
+        << QStringList{"out Not set up: udevadm is missing (this system has no udev)\\n", "exit 11"}
+        << "Not set up: udevadm is missing (this system has no udev)";
+    QTest::newRow("Linux: pkexec missing")
+        << linux << QStringList()
+        << "pkexec is missing, so the updater cannot ask for the password. Allow access by hand "
+           "in a terminal, in the updater's folder:\n"
+           "sudo cp udev/70-orvik-updater.rules /etc/udev/rules.d/\n"
+           "sudo udevadm control --reload-rules\n"
+           "sudo udevadm trigger --subsystem-match=tty --subsystem-match=usb";
 }
 
-void tst_Window::driverInstall()
+void tst_Window::accessSetUp()
 {
-#ifndef Q_OS_WIN
-    QSKIP("the driver is installed on Windows only");
-#endif
+    QFETCH(QString, system);
     QFETCH(QStringList, helper);
     QFETCH(QString, said);
+    if (system != kSystem)
+        QSKIP("another system's helper");
+    const bool linux = system == QLatin1String("Linux");
+    if (linux && cUdevRules().present())
+        QSKIP("the updater's udev rules are installed on this machine: nothing is offered");
+
+    const QString helperFile = m_tool->filePath(cDeviceAccess::helperPath());
+    // Linux: the stand-in plays pkexec, found on the PATH, in front of a helper that is there.
+    // Windows: it plays the helper itself, when there is one.
+    QTemporaryDir bin;
+    const QByteArray path = qgetenv("PATH");
+    const auto restorePath = qScopeGuard([&path] { qputenv("PATH", path); });
+    if (linux) {
+        QVERIFY(bin.isValid());
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        QVERIFY(QFile::copy(cExpected::toolIn(m_tool->path()), helperFile));
+    }
     if (!helper.isEmpty()) {
-        // The same stand-in as the flashing tool's.
         QVERIFY(QFile::copy(cExpected::toolIn(m_tool->path()),
-                            m_tool->filePath(cDriverRepair::helperPath())));
+                            linux ? bin.filePath(QStringLiteral("pkexec")) : helperFile));
         m_tool->setScript({}, helper);
     }
-    m_driver->attemptFailed(
-        "Cannot open DFU device 0483:df11 found on devnum 5 (LIBUSB_ERROR_NOT_SUPPORTED)\n");
-    QWindow *asked = shownWindow(QStringLiteral("Orvik Updater: driver"));
+    m_access->attemptFailed(
+        kSystem == QLatin1String("Windows")
+            ? "Cannot open DFU device 0483:df11 found on devnum 5 (LIBUSB_ERROR_NOT_SUPPORTED)\n"
+            : "Cannot open DFU device 0483:df11 found on devnum 5 (LIBUSB_ERROR_ACCESS)\n");
+    QWindow *asked = shownWindow(m_access->title());
     QVERIFY(asked);
     QVERIFY(QTest::qWaitForWindowExposed(asked));
     asked->requestActivate();
     QVERIFY(QTest::qWaitForWindowActive(asked));
-    // "Install driver" has the keyboard.
+    // The question's button has the keyboard.
     QTest::keyClick(asked, Qt::Key_Return);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_driver->installing(), kRunTimeoutMs);
-    auto *shown = asked->findChild<QQuickItem *>(QStringLiteral("driverQuestionText"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_access->working(), kRunTimeoutMs);
+    auto *shown = asked->findChild<QQuickItem *>(QStringLiteral("accessQuestionText"));
     QVERIFY(shown);
     QCOMPARE(shown->property("text").toString(), said);
-    QCOMPARE(m_driver->installed(), said.startsWith(QLatin1String("The driver is installed")));
-    if (!helper.isEmpty())
-        QCOMPARE(m_tool->calls().value(0).mid(0, 2), (QStringList{"install", "--outcome-file"}));
+    QCOMPARE(m_access->done(), said.contains(QLatin1String("press Update")));
+    if (helper.isEmpty())
+        return;
+    const QStringList called = m_tool->calls().value(0);
+    if (linux)
+        QCOMPARE(called, (QStringList{helperFile, "install"}));
+    else
+        QCOMPARE(called.mid(0, 2), (QStringList{"install", "--outcome-file"}));
 }
 
 int main(int argc, char *argv[])

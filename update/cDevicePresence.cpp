@@ -122,8 +122,6 @@ void cDevicePresence::endListing(eSeen listed)
     }
     m_listed = listed;
     m_sinceListing.start();
-    if (listed == eSeen::BootloaderNoDriver)
-        emit bootloaderWithoutDriver();
     // A port that came while the tool was listing wins.
     refresh();
 }
@@ -155,4 +153,11 @@ void cDevicePresence::show(eSeen seen)
         m_text = text;
         emit textChanged();
     }
+    if (seen == m_shown)
+        return;
+    m_shown = seen;
+    if (seen == eSeen::BootloaderNoDriver)
+        emit unopenable(cToolOutput::eNoDriver);
+    else if (seen == eSeen::PortDenied || seen == eSeen::BootloaderDenied)
+        emit unopenable(cToolOutput::eDenied);
 }

@@ -1,6 +1,8 @@
 #ifndef CDEVICEPRESENCE_H
 #define CDEVICEPRESENCE_H
 
+#include "cToolOutput.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -36,9 +38,10 @@ public slots:
 
 signals:
     void textChanged();
-    // A listing saw a bootloader of the Orvik that the tool could not open for want of a
-    // driver.
-    void bootloaderWithoutDriver();
+    // The Orvik is there, but this user cannot open it, for the reason given: its serial port
+    // or its bootloader may not be opened (eDenied), or the bootloader has no driver
+    // (eNoDriver). Once each time the line comes to say so.
+    void unopenable(cToolOutput::eUnopened why);
 
 private:
     enum class eSeen
@@ -62,6 +65,7 @@ private:
     QElapsedTimer m_sinceListing;
     std::unique_ptr<QProcess> m_listing;
     eSeen m_listed = eSeen::Nothing; // what the last listing showed
+    eSeen m_shown = eSeen::Nothing;  // what the line shows
     bool m_stopped = false;
     QString m_text;
 };

@@ -9,7 +9,7 @@
 #include "benchcommon.h"
 #include "cToolProcess.h"
 #include "cDevicePresence.h"
-#include "cDriverRepair.h"
+#include "cDeviceAccess.h"
 #include "cLocalFilePath.h"
 #include "cUpdateDialog.h"
 #include "cWindowSetup.h"
@@ -138,9 +138,9 @@ int main(int argc, char **argv)
     });
     cLocalFilePath localFilePath;
     cDevicePresence presence; // not started: the status line shows the run's texts only
-    cDriverRepair driver;
+    cDeviceAccess access;
     QQmlApplicationEngine engine;
-    cWindowSetup::publish(engine, &dialog, &localFilePath, &presence, &driver);
+    cWindowSetup::publish(engine, &dialog, &localFilePath, &presence, &access);
     engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
     auto *window = engine.rootObjects().isEmpty()
                        ? nullptr

@@ -437,12 +437,15 @@ const char *const standIns = R"(
         function stop() {}
     }
     QtObject {
-        id: _Driver
+        id: _Access
         property bool asking: false
-        property bool installing: false
-        property bool installed: false
+        property bool working: false
+        property bool done: false
         property string text: ""
-        function install() {}
+        property string title: ""
+        property string action: ""
+        property string actionDescription: ""
+        function setUp() {}
         function dismiss() {}
     }
 )";

@@ -4,9 +4,9 @@ updater run it: it stages the bootloader's driver package, whose INF lands in C:
 with the bytes shipped; a second run finds it there; "remove" takes away what it added, and
 then leaves the package alone; with a file of the package missing it names the file and ends
 with its own code. Each outcome is one line, the same on standard output and in the file that
---outcome-file names, and an exit code of eDriverOutcome.h.
+--outcome-file names, and an exit code of eHelperOutcome.h.
 
-Usage: check_driver_helper.py WINE_RUN RELEASE_FOLDER eDriverOutcome.h
+Usage: check_driver_helper.py WINE_RUN RELEASE_FOLDER eHelperOutcome.h
 (WINEPREFIX names the prefix, which is made anew.)"""
 import filecmp
 import os
@@ -22,7 +22,7 @@ INF = "STM32Bootloader.inf"
 
 def main():
     wine_run, release, header = sys.argv[1:4]
-    codes = dict(re.findall(r"(eDriver\w+) = (\d+)", open(header).read()))
+    codes = dict(re.findall(r"(eHelper\w+) = (\d+)", open(header).read()))
     prefix = os.environ["WINEPREFIX"]
     shutil.rmtree(prefix, ignore_errors=True)
     staged = os.path.join(prefix, "drive_c", "windows", "inf", INF)
@@ -33,13 +33,13 @@ def main():
         name for name in names if name not in (HELPER, "driver", INF)])
 
     rows = [
-        ("stages the package", release, "install", "eDriverStaged", "Staged: "),
-        ("finds it there the second time", release, "install", "eDriverAlreadyThere",
+        ("stages the package", release, "install", "eHelperStaged", "Staged: "),
+        ("finds it there the second time", release, "install", "eHelperAlreadyThere",
          "Already there: "),
-        ("removes what it added", release, "remove", "eDriverRemoved", "Removed: "),
-        ("leaves a package it did not add", release, "remove", "eDriverLeftInPlace",
+        ("removes what it added", release, "remove", "eHelperRemoved", "Removed: "),
+        ("leaves a package it did not add", release, "remove", "eHelperLeftInPlace",
          "Left in place: "),
-        ("names a missing file", broken, "install", "eDriverFilesMissing",
+        ("names a missing file", broken, "install", "eHelperFilesMissing",
          "Not installed: driver\\STM32Bootloader.cat is missing"),
     ]
     errors = []

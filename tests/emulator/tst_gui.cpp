@@ -682,7 +682,7 @@ void tst_Gui::killedMidRun()
 void tst_Gui::driverOffer()
 {
     if (windowsRelease().isEmpty())
-        QSKIP("the driver is offered on Windows only; tst_window shows that Linux never offers");
+        QSKIP("the driver is offered on Windows only; tst_window shows the Linux offer of access");
     cDevice device({});
     QVERIFY(device.emulator.isValid());
     device.emulator.startInBootloader();

@@ -11,8 +11,8 @@
 //       may have staged the same package, and their users rely on it.
 //
 // Prints one line on standard output (and into FILE, in UTF-8, for a caller that started it
-// elevated and so cannot read its output) and ends with an eDriverOutcome.
-#include "eDriverOutcome.h"
+// elevated and so cannot read its output) and ends with an eHelperOutcome.
+#include "eHelperOutcome.h"
 
 #include <windows.h>
 
@@ -209,7 +209,7 @@ class cReport
 public:
     explicit cReport(std::wstring outcomeFile) : m_outcomeFile(std::move(outcomeFile)) {}
 
-    int operator()(eDriverOutcome outcome, const std::wstring &line) const
+    int operator()(eHelperOutcome outcome, const std::wstring &line) const
     {
         const std::string text = utf8(line) + '\n';
         std::fwrite(text.data(), 1, text.size(), stdout);
@@ -230,17 +230,17 @@ private:
 int install(const cReport &report)
 {
     if (onArm64())
-        return report(eDriverArm64, L"Not installed: the driver package has no section for ARM64 "
+        return report(eHelperArm64, L"Not installed: the driver package has no section for ARM64 "
                                     L"Windows; install WinUSB for USB 0483:DF11 by hand");
     const std::wstring folder = ownFolder() + L'\\' + kPackageFolder + L'\\';
     for (const wchar_t *name : {kInf, kCatalog}) {
         if (!fileExists(folder + name))
-            return report(eDriverFilesMissing, std::wstring(L"Not installed: ") + kPackageFolder +
+            return report(eHelperFilesMissing, std::wstring(L"Not installed: ") + kPackageFolder +
                                                    L'\\' + name + L" is missing beside " +
                                                    L"orvik-driver.exe; reinstall the updater");
     }
     if (!isAdministrator())
-        return report(eDriverNoAdmin, L"Not installed: administrator rights are needed");
+        return report(eHelperNoAdmin, L"Not installed: administrator rights are needed");
 
     const std::wstring inf = folder + kInf;
     wchar_t staged[MAX_PATH] = {};
@@ -252,7 +252,7 @@ int install(const cReport &report)
     if (added) {
         record(publishedName ? publishedName : staged);
     } else if (GetLastError() != ERROR_FILE_EXISTS) {
-        return report(eDriverRefused, L"Not installed: Windows refused the driver package (error " +
+        return report(eHelperRefused, L"Not installed: Windows refused the driver package (error " +
                                           errorCode(GetLastError()) + L")");
     }
 
@@ -260,36 +260,36 @@ int install(const cReport &report)
         BOOL reboot = FALSE;
         if (UpdateDriverForPlugAndPlayDevicesW(nullptr, kHardwareId, inf.c_str(), INSTALLFLAG_FORCE,
                                                &reboot))
-            return report(eDriverInstalled,
+            return report(eHelperInstalled,
                           std::wstring(L"Installed: the connected Orvik bootloader now uses "
                                        L"WinUSB") +
                               (reboot ? L"; restart Windows to finish" : L""));
         // The bootloader went away meanwhile: the package stays staged for its return.
         if (GetLastError() != ERROR_NO_SUCH_DEVINST)
-            return report(eDriverRefused,
+            return report(eHelperRefused,
                           L"Not installed: Windows refused the driver for the connected "
                           L"bootloader (error " +
                               errorCode(GetLastError()) + L")");
     }
     if (added)
-        return report(eDriverStaged, L"Staged: Windows uses the driver when the Orvik's "
+        return report(eHelperStaged, L"Staged: Windows uses the driver when the Orvik's "
                                      L"bootloader next appears");
-    return report(eDriverAlreadyThere, L"Already there: the driver package was installed before");
+    return report(eHelperAlreadyThere, L"Already there: the driver package was installed before");
 }
 
 int remove(const cReport &report)
 {
     if (!isAdministrator())
-        return report(eDriverNoAdmin, L"Not removed: administrator rights are needed");
+        return report(eHelperNoAdmin, L"Not removed: administrator rights are needed");
     const std::wstring name = recorded();
     if (name.empty())
-        return report(eDriverLeftInPlace,
+        return report(eHelperLeftInPlace,
                       L"Left in place: the driver package was not added by this program");
     if (!SetupUninstallOEMInfW(name.c_str(), 0, nullptr) && GetLastError() != ERROR_FILE_NOT_FOUND)
-        return report(eDriverRefused, L"Not removed: Windows kept the driver package " + name +
+        return report(eHelperRefused, L"Not removed: Windows kept the driver package " + name +
                                           L" (error " + errorCode(GetLastError()) + L")");
     forget();
-    return report(eDriverRemoved, L"Removed: the driver package " + name);
+    return report(eHelperRemoved, L"Removed: the driver package " + name);
 }
 } // namespace
 
@@ -304,5 +304,5 @@ int wmain(int argc, wchar_t **argv)
         return install(report);
     if (action == L"remove")
         return remove(report);
-    return report(eDriverUsage, L"Usage: orvik-driver install|remove [--outcome-file FILE]");
+    return report(eHelperUsage, L"Usage: orvik-driver install|remove [--outcome-file FILE]");
 }

@@ -1,36 +1,37 @@
 import QtQuick 2.12
 import QtQuick.Window 2.12
 
-// Offered on Windows when the Orvik waits in its bootloader but has no driver that the flashing
-// tool can use: the updater installs the driver it ships. After "Install driver" it says how
-// that went.
+// Offered when the Orvik is there but the updater cannot open it, for a reason the release can
+// set right: on Windows the bootloader's driver, on Linux the udev rules. After the button it
+// says how that went.
 Window {
     id: question
 
-    title: "Orvik Updater: driver"
+    title: _Access.title
     flags: Qt.Dialog
     modality: Qt.ApplicationModal
     width: 420
-    height: 170
+    // Grows with a long outcome, such as the commands to run by hand.
+    height: Math.max(170, questionText.paintedHeight + 110)
     minimumWidth: width
     minimumHeight: height
     color: "#1a1a1a"
     visible: true
     // Closing the question answers "Not now".
-    onClosing: _Driver.dismiss()
+    onClosing: _Access.dismiss()
 
     Item {
         anchors.fill: parent
         anchors.margins: 20
-        Keys.onEscapePressed: _Driver.dismiss()
+        Keys.onEscapePressed: _Access.dismiss()
         Accessible.role: Accessible.AlertMessage
         Accessible.name: questionText.text
 
         Text {
             id: questionText
-            objectName: "driverQuestionText"
+            objectName: "accessQuestionText"
             width: parent.width
-            text: _Driver.text
+            text: _Access.text
             wrapMode: Text.Wrap
             font.bold: true
             font.pixelSize: 14
@@ -47,22 +48,22 @@ Window {
             spacing: 20
 
             OrvikButton {
-                objectName: "installDriver"
+                objectName: "setUpAccess"
                 width: 140
-                text: "Install driver"
-                description: "Install the driver for the Orvik's bootloader; Windows asks for permission"
-                visible: !_Driver.installed
-                enabled: !_Driver.installing
-                focus: !_Driver.installed
-                onClicked: _Driver.install()
+                text: _Access.action
+                description: _Access.actionDescription
+                visible: !_Access.done
+                enabled: !_Access.working
+                focus: !_Access.done
+                onClicked: _Access.setUp()
             }
             OrvikButton {
                 objectName: "notNow"
                 width: 140
-                text: _Driver.installed ? "Close" : "Not now"
-                description: "Close this question; the driver can be installed later"
-                focus: _Driver.installed
-                onClicked: _Driver.dismiss()
+                text: _Access.done ? "Close" : "Not now"
+                description: "Close this question; it can be answered later"
+                focus: _Access.done
+                onClicked: _Access.dismiss()
             }
         }
     }
