@@ -121,13 +121,12 @@ void cDeviceAccess::forgetHelper()
 {
     if (!m_run)
         return;
-    QProcess *process = m_run->process.release();
+    std::unique_ptr<QProcess> process = std::move(m_run->process);
     m_run.reset();
     process->disconnect(this);
-    if (process->state() == QProcess::NotRunning) {
-        process->deleteLater();
+    if (process->state() == QProcess::NotRunning)
         return;
-    }
-    QObject::connect(process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), process,
+    QProcess *running = process.release();
+    QObject::connect(running, qOverload<int, QProcess::ExitStatus>(&QProcess::finished), running,
                      &QObject::deleteLater);
 }
