@@ -114,7 +114,12 @@ int main(int argc, char **argv)
 {
     if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software); // no OpenGL there
+        // No OpenGL there.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+#else
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+#endif
     }
     cWindowSetup::beforeApplication();
     QCoreApplication::setApplicationName(QStringLiteral("Orvik Updater Bench"));
