@@ -88,6 +88,8 @@ strip -o "$folder/bin/orvik-updater" "$build/updater/orvik-updater"
 cp "$linux/qt.conf" "$folder/bin/"
 strip -o "$folder/$tool" "$build/dfu-util/src/dfu-util"
 strip --strip-unneeded -o "$folder/lib/libusb-1.0.so.0" "$(realpath "$usb/lib/libusb-1.0.so.0")"
+# A library, as Debian ships its own: not executable.
+chmod 644 "$folder/lib/libusb-1.0.so.0"
 cp "$linux/README.txt" "$folder/"
 cp "$src/packaging/70-orvik-updater.rules" "$folder/udev/"
 # Qt may be used under LGPL-3, GPL-2 or GPL-3; dfu-util is GPL-2, libusb LGPL-2.1.
