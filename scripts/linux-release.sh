@@ -17,8 +17,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" != 0 ]; then
-    exec sudo --preserve-env=SOURCE_DATE_EPOCH,ORVIK_BULLSEYE_CACHE,ORVIK_DEBIAN_MIRROR,ORVIK_WINDOWS_GIVEN \
-        -- "$0" "$@"
+    exec sudo --preserve-env=SOURCE_DATE_EPOCH,ORVIK_BULLSEYE_CACHE,ORVIK_DEBIAN_MIRROR \
+        --preserve-env=ORVIK_WINDOWS_GIVEN -- "$0" "$@"
 fi
 checkout=$PWD
 mkdir -p "${1:-build-linux}"
@@ -51,13 +51,15 @@ cleanup() {
     # Anything still running in the root holds its mounts.
     local proc
     for proc in /proc/[0-9]*; do
-        [ "$(readlink "$proc/root" 2>/dev/null)" != "$root" ] || kill -9 "${proc#/proc/}" 2>/dev/null || true
+        [ "$(readlink "$proc/root" 2>/dev/null)" != "$root" ] ||
+            kill -9 "${proc#/proc/}" 2>/dev/null || true
     done
     unmount_under "$root"
 }
 unmount_under() {
     local point
-    for point in $(awk -v under="$1/" 'index($2, under) == 1 { print $2 }' /proc/mounts | sort -r); do
+    for point in $(awk -v under="$1/" 'index($2, under) == 1 { print $2 }' /proc/mounts |
+        sort -r); do
         umount "$point" || umount -l "$point" || true
     done
 }
@@ -80,8 +82,8 @@ trap fail ERR
 
 step="check the sources of dfu-util and libusb against their SHA256SUMS"
 for file in dfu-util_0.11.orig.tar.gz libusb-1.0_1.0.26.orig.tar.bz2; do
-    grep -E "^[0-9a-f]{64}  $file\$" "$sources/SHA256SUMS" | (cd "$sources" && sha256sum --quiet -c -) ||
-        fail "$sources/$file"
+    grep -E "^[0-9a-f]{64}  $file\$" "$sources/SHA256SUMS" |
+        (cd "$sources" && sha256sum --quiet -c -) || fail "$sources/$file"
 done
 
 mkdir -p "$(dirname "$cache")"

@@ -29,7 +29,10 @@ fresh() { [ "$(cat "$build/$1.stamp" 2>/dev/null)" = "$2" ]; }
 logged() {
     local log=$build/$1.log
     shift
-    "$@" >"$log" 2>&1 || { tail -n 40 "$log"; echo "Failed: see ${log#"$build"/} in the build folder"; return 1; }
+    "$@" >"$log" 2>&1 && return
+    tail -n 40 "$log"
+    echo "Failed: see ${log#"$build"/} in the build folder"
+    return 1
 }
 unpack() {
     rm -rf "${build:?}/$2"

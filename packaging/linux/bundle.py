@@ -65,7 +65,8 @@ def copy_qt(folder, copied):
         if not found:
             sys.exit(f"bundle.py: no Qt plugin {pattern} in {QT}/plugins")
         for path in found:
-            target = os.path.join(folder, "plugins", os.path.relpath(path, os.path.join(QT, "plugins")))
+            relative = os.path.relpath(path, os.path.join(QT, "plugins"))
+            target = os.path.join(folder, "plugins", relative)
             os.makedirs(os.path.dirname(target), exist_ok=True)
             shutil.copyfile(path, target)
             copied.append(path)
@@ -76,7 +77,8 @@ def copy_qt(folder, copied):
         target = os.path.join(folder, "qml", module)
         shutil.copytree(source, target, ignore=shutil.ignore_patterns(*QML_SKIPPED))
         for top, _, files in os.walk(target):
-            copied.extend(os.path.join(source, os.path.relpath(top, target), name) for name in files)
+            copied.extend(os.path.join(source, os.path.relpath(top, target), name)
+                          for name in files)
 
 
 def copy_libraries(folder, system, copied):
@@ -119,7 +121,8 @@ def copy_copyrights(folder, copied):
     target = os.path.join(folder, "licenses", "debian")
     os.makedirs(target, exist_ok=True)
     for package in packages:
-        shutil.copyfile(f"/usr/share/doc/{package}/copyright", os.path.join(target, f"{package}.txt"))
+        shutil.copyfile(f"/usr/share/doc/{package}/copyright",
+                        os.path.join(target, f"{package}.txt"))
     return packages
 
 

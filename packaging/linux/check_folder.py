@@ -42,7 +42,8 @@ def runpath_dirs(folder, name, elf, failures):
     if elf.rpath is not None:
         failures.append(f"{name}: has an RPATH ({':'.join(elf.rpath)}), not a RUNPATH")
     for entry in elf.runpath or []:
-        if entry not in ("$ORIGIN", "${ORIGIN}") and not entry.startswith(("$ORIGIN/", "${ORIGIN}/")):
+        if entry not in ("$ORIGIN", "${ORIGIN}") and \
+                not entry.startswith(("$ORIGIN/", "${ORIGIN}/")):
             failures.append(f"{name}: RUNPATH entry '{entry}' is not relative to $ORIGIN")
             continue
         rest = entry.split("}", 1)[1] if entry.startswith("${") else entry[len("$ORIGIN"):]
@@ -90,7 +91,8 @@ def check(folder, system, max_glibc, forbidden):
     needles = [path.encode() for path in forbidden]
     for top, dirnames, filenames in os.walk(folder):
         dirnames.sort()
-        for entry in sorted(filenames) + [d for d in dirnames if os.path.islink(os.path.join(top, d))]:
+        links = [d for d in dirnames if os.path.islink(os.path.join(top, d))]
+        for entry in sorted(filenames) + links:
             path = os.path.join(top, entry)
             name = os.path.relpath(path, folder)
             if os.path.islink(path):

@@ -37,7 +37,8 @@ packages=(
     libfontconfig1 libfreetype6 libdbus-1-3 fonts-liberation
 )
 # What the folder brings and a desktop may lack: none of it may be in the roots.
-brought='^(libQt5|libQt6|libxcb-(icccm|image|keysyms|render-util|xinerama)\.|libxkbcommon-x11|libusb-1\.0)'
+brought='^(libQt5|libQt6|libxcb-(icccm|image|keysyms|render-util|xinerama)\.|libxkbcommon-x11'
+brought+='|libusb-1\.0)'
 
 label=""
 step="start"
@@ -70,7 +71,8 @@ cleanup() {
 }
 unmount_under() {
     local point
-    for point in $(awk -v under="$1/" 'index($2, under) == 1 { print $2 }' /proc/mounts | sort -r); do
+    for point in $(awk -v under="$1/" 'index($2, under) == 1 { print $2 }' /proc/mounts |
+        sort -r); do
         umount "$point" || umount -l "$point" || true
     done
 }
@@ -97,9 +99,12 @@ in_root() {
         DEBIAN_FRONTEND=noninteractive DISPLAY="${display:-}" "$@"
 }
 # exec: started in the background, its process is the program's, which a kill then ends.
+# System V IPC of its own: the single-instance guard's segment is keyed by a file's inode, which
+# a fresh root may share with a segment left by a killed run here or by another program.
 as_user() {
-    exec chroot --userspec=nobody:nogroup "$root" env -i PATH=/usr/local/bin:/usr/bin:/bin \
-        HOME=/tmp/user TMPDIR=/tmp/user LANG=C.UTF-8 DISPLAY="${display:-}" "$@"
+    exec unshare --ipc chroot --userspec=nobody:nogroup "$root" env -i \
+        PATH=/usr/local/bin:/usr/bin:/bin HOME=/tmp/user TMPDIR=/tmp/user LANG=C.UTF-8 \
+        DISPLAY="${display:-}" "$@"
 }
 # The colour at X,Y of a window, as RRGGBB.
 pixel() {
@@ -192,8 +197,8 @@ for release in bullseye trixie; do
     step="lay a fresh layer over the $label root"
     root=$work/root
     mkdir "$root" "$work/upper" "$work/overlay"
-    if ! mount -t overlay overlay -o "lowerdir=$caches/tarball-$release/root,upperdir=$work/upper,workdir=$work/overlay" \
-        "$root" 2>>"$work/log"; then
+    layers="lowerdir=$caches/tarball-$release/root,upperdir=$work/upper,workdir=$work/overlay"
+    if ! mount -t overlay overlay -o "$layers" "$root" 2>>"$work/log"; then
         rmdir "$root"
         cp -a "$caches/tarball-$release/root" "$root"
     fi
