@@ -7,6 +7,8 @@
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
     return()
 endif()
+# 3.19: a failing command fails the packing (COMMAND_ERROR_IS_FATAL).
+cmake_minimum_required(VERSION 3.19)
 
 execute_process(COMMAND mktemp -d OUTPUT_VARIABLE work OUTPUT_STRIP_TRAILING_WHITESPACE
     COMMAND_ERROR_IS_FATAL ANY)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks the release as anyone could: built here (scripts/release.sh) and again from a second
 # checkout at another path, some seconds later, every file of the Windows folder, the zip, the
-# installer and the Debian package must be the same bytes; SHA256SUMS must pass sha256sum -c
-# and fail once a byte of the zip changes. Then the second checkout's release is signed with a
-# throwaway CA made here: each signed file verifies against that CA, fails with one byte
-# changed and, with its signature removed, equals the unsigned build's file; the signed
-# installer installs and uninstalls under Wine. Run by scripts/test.sh after scripts/windows.sh.
+# installer, the Debian package, the Linux download and its folder must be the same bytes;
+# SHA256SUMS must pass sha256sum -c and fail once a byte of the zip changes. Then the second
+# checkout's release is signed with a throwaway CA made here: each signed file verifies against
+# that CA, fails with one byte changed and, with its signature removed, equals the unsigned
+# build's file; the signed installer installs and uninstalls under Wine. Run by scripts/test.sh
+# after scripts/windows.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 here=$PWD
@@ -52,6 +53,8 @@ start=$(date +%s)
 }
 echo "The second build took $(($(date +%s) - start)) s"
 same_files build-windows/OrvikUpdater "$second/build-windows/OrvikUpdater"
+linux=$(basename build-linux/OrvikUpdater-*-linux-x86_64.tar.xz .tar.xz)
+same_files "build-linux/$linux" "$second/build-linux/$linux"
 same_files "$work/first" "$work/second"
 
 (cd "$work/first" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c of the release"

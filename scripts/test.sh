@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the updater and its tests, and runs every test, first against
-# Qt 5 and then against Qt 6; then builds the Windows release and runs its suites under Wine;
+# Qt 5 (with the Debian package and the Linux download in fresh roots) and then against Qt 6;
+# then builds the Windows release and runs its suites under Wine;
 # then fuzzes the reading of the flashing tool's output for a minute and runs every test again
 # in a build with AddressSanitizer and UBSan (Qt 5).
 set -euo pipefail
@@ -12,6 +13,10 @@ cmake --build build -j"$(nproc)"
 (cd build && ctest --output-on-failure -j2)
 # The package installed and started in a fresh Debian 13 root, cached (README, "Install").
 packaging/check_deb_trixie.sh build
+# The Linux download, built in a Debian 11 root, started and used for an update in fresh
+# Debian 11 and 13 roots that have no Qt, dfu-util or libusb (README, "Install"); all cached.
+scripts/linux-release.sh
+packaging/linux/check_tarball_roots.sh build-linux/OrvikUpdater-*-linux-x86_64.tar.xz
 
 # The same sources and suites against Qt 6. Its package is built and checked, not installed.
 cmake -S . -B build-qt6 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVIK_QT_MAJOR=6 >/dev/null

@@ -6,6 +6,8 @@
 # same bytes from any checkout of the same commit. With ORVIK_SIGN_PFX and
 # ORVIK_SIGN_PASSWORD_FILE in the environment it signs the three programs, the uninstaller and
 # the installer (sign.py).
+# 3.19: each step fails the release when its command fails (COMMAND_ERROR_IS_FATAL).
+cmake_minimum_required(VERSION 3.19)
 set(here ${CMAKE_CURRENT_LIST_DIR})
 # strip, makensis and the zip take their times from here, not from the clock.
 set(ENV{SOURCE_DATE_EPOCH} ${EPOCH})
