@@ -87,6 +87,8 @@ echo "Assembling $name/"
 rm -rf "$folder" "$build"/OrvikUpdater-*-linux-x86_64.tar.xz*
 mkdir -p "$folder/bin" "$folder/lib" "$folder/udev" "$folder/licenses" "$folder/$(dirname "$tool")"
 install -m 755 "$linux/orvik-updater" "$folder/orvik-updater"
+# The access helper, made by the build with the rules in it; the updater runs it through pkexec.
+install -m 755 "$build/updater/orvik-access" "$folder/orvik-access"
 strip -o "$folder/bin/orvik-updater" "$build/updater/orvik-updater"
 cp "$linux/qt.conf" "$folder/bin/"
 strip -o "$folder/$tool" "$build/dfu-util/src/dfu-util"

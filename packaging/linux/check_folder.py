@@ -21,8 +21,9 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import elffile  # noqa: E402
 
-# The launcher, the program with its qt.conf, and the tool at the updater's relative path.
-REQUIRED = ("orvik-updater", "bin/orvik-updater", "bin/qt.conf",
+# The launcher, the program with its qt.conf, the access helper, and the tool at the
+# updater's relative path.
+REQUIRED = ("orvik-updater", "bin/orvik-updater", "bin/qt.conf", "orvik-access",
             "dfu-util-0.11/win64/dfu-util-static.exe", "udev/70-orvik-updater.rules",
             "README.txt", "licenses/README.txt")
 

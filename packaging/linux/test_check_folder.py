@@ -61,7 +61,8 @@ class CheckFolder(unittest.TestCase):
         self.put("program", "bin/orvik-updater")
         self.put("tool", TOOL)
         self.put("libpart.so.1", "lib/libpart.so.1")
-        for name, text in (("orvik-updater", "#!/bin/sh\n"), ("bin/qt.conf", "[Paths]\n"),
+        for name, text in (("orvik-updater", "#!/bin/sh\n"), ("orvik-access", "#!/bin/sh\n"),
+                           ("bin/qt.conf", "[Paths]\n"),
                            ("udev/70-orvik-updater.rules", "\n"), ("README.txt", "\n"),
                            ("licenses/README.txt", "\n")):
             with open(os.path.join(folder, name), "w") as f:
