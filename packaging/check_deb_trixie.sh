@@ -10,6 +10,7 @@
 #
 # Usage: check_deb_trixie.sh BUILD_DIR
 set -euo pipefail
+. "$(dirname "$0")/roots.sh"
 [ $# = 1 ] || { echo "Usage: $0 BUILD_DIR" >&2; exit 2; }
 [ "$(id -u)" = 0 ] || exec sudo -- "$0" "$@"
 build=$(realpath "$1")
@@ -24,12 +25,7 @@ cleanup() {
     [ -z "$updater" ] || kill "$updater" 2>/dev/null || true
     [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
     [ -n "$work" ] || return 0
-    # Anything still running in the root holds its mounts.
-    local proc
-    for proc in /proc/[0-9]*; do
-        [ "$(readlink "$proc/root" 2>/dev/null)" != "$work/root" ] ||
-            kill -9 "${proc#/proc/}" 2>/dev/null || true
-    done
+    kill_in_root "$work/root"
     unmount_under "$work"
     # Never remove through a mount that is still there.
     if grep -q " $work/" /proc/mounts; then
@@ -37,12 +33,6 @@ cleanup() {
     else
         rm -rf --one-file-system "$work"
     fi
-}
-unmount_under() {
-    local point
-    for point in $(awk -v under="$1/" 'index($2, under) == 1 { print $2 }' /proc/mounts | sort -r); do
-        umount "$point" || umount -l "$point" || true
-    done
 }
 fail() {
     echo "FAIL: Debian 13: $step${1:+: $1}"
@@ -71,9 +61,7 @@ deb=$(echo "$work"/deb/orvik-updater_*.deb)
 [ -f "$deb" ] || fail "not one package: $deb"
 
 step="make the Debian 13 root"
-mirror=${ORVIK_DEBIAN_MIRROR:-$(apt-get indextargets --format '$(REPO_URI)' \
-    'Identifier: Packages' 'Label: Debian' 2>/dev/null | head -n 1)}
-mirror=${mirror:-http://deb.debian.org/debian/}
+mirror=$(debian_mirror)
 # What the cached root was made from and how; a root made otherwise is made again.
 recipe="trixie minbase $mirror unsafe-io policy-rc.d"
 made=""

@@ -16,6 +16,7 @@
 # Usage: scripts/linux-release.sh [BUILD_DIR]     (default build-linux in the checkout)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. packaging/roots.sh
 if [ "$(id -u)" != 0 ]; then
     exec sudo --preserve-env=SOURCE_DATE_EPOCH,ORVIK_BULLSEYE_CACHE,ORVIK_DEBIAN_MIRROR \
         --preserve-env=ORVIK_WINDOWS_GIVEN -- "$0" "$@"
@@ -48,20 +49,8 @@ step="start"
 root=""
 cleanup() {
     [ -n "$root" ] || return 0
-    # Anything still running in the root holds its mounts.
-    local proc
-    for proc in /proc/[0-9]*; do
-        [ "$(readlink "$proc/root" 2>/dev/null)" != "$root" ] ||
-            kill -9 "${proc#/proc/}" 2>/dev/null || true
-    done
+    kill_in_root "$root"
     unmount_under "$root"
-}
-unmount_under() {
-    local point
-    for point in $(awk -v under="$1/" 'index($2, under) == 1 { print $2 }' /proc/mounts |
-        sort -r); do
-        umount "$point" || umount -l "$point" || true
-    done
 }
 # Removes a tree only when nothing is mounted below it: a bound checkout lies on the same file
 # system, where --one-file-system does not stop.
@@ -92,9 +81,7 @@ exec 9>"$cache.lock"
 flock 9
 
 step="make the Debian 11 build root"
-mirror=${ORVIK_DEBIAN_MIRROR:-$(apt-get indextargets --format '$(REPO_URI)' \
-    'Identifier: Packages' 'Label: Debian' 2>/dev/null | head -n 1)}
-mirror=${mirror:-http://deb.debian.org/debian/}
+mirror=$(debian_mirror)
 # What the cached root was made from and how; a root made otherwise is made again.
 recipe="bullseye minbase $mirror unsafe-io policy-rc.d ${packages[*]}"
 made=""

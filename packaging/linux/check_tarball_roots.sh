@@ -20,6 +20,7 @@ set -euo pipefail
 [ "$(id -u)" = 0 ] || exec sudo -- "$0" "$@"
 tarball=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../roots.sh"
 emulator=$(realpath -m "${2:-$here/../../build-linux/emulator/liborvikemu.so}")
 caches=${ORVIK_ROOTS_CACHE:-/var/cache/orvik-updater}
 started=$SECONDS
@@ -54,12 +55,7 @@ cleanup() {
     updater=""
     xvfb=""
     [ -n "$work" ] || return 0
-    # Anything still running in the root holds its mounts.
-    local proc
-    for proc in /proc/[0-9]*; do
-        [ "$(readlink "$proc/root" 2>/dev/null)" != "$work/root" ] ||
-            kill -9 "${proc#/proc/}" 2>/dev/null || true
-    done
+    kill_in_root "$work/root"
     unmount_under "$work"
     # Never remove through a mount that is still there.
     if grep -q " $work/" /proc/mounts; then
@@ -68,13 +64,6 @@ cleanup() {
         rm -rf --one-file-system "$work"
     fi
     work=""
-}
-unmount_under() {
-    local point
-    for point in $(awk -v under="$1/" 'index($2, under) == 1 { print $2 }' /proc/mounts |
-        sort -r); do
-        umount "$point" || umount -l "$point" || true
-    done
 }
 fail() {
     echo "FAIL: ${label:+$label: }$step${1:+: $1}"
@@ -128,9 +117,7 @@ updated() { grep -q "File downloaded successfully" "$log" 2>/dev/null; }
 # so each failure is named here.
 make_root() {
     local release=$1 cache=$caches/tarball-$1 mirror recipe new tree
-    mirror=${ORVIK_DEBIAN_MIRROR:-$(apt-get indextargets --format '$(REPO_URI)' \
-        'Identifier: Packages' 'Label: Debian' 2>/dev/null | head -n 1)}
-    mirror=${mirror:-http://deb.debian.org/debian/}
+    mirror=$(debian_mirror)
     recipe="$release minbase $mirror unsafe-io policy-rc.d ${packages[*]}"
     [ "$(cat "$cache/root/.orvik-made" 2>/dev/null)" != "$recipe" ] || return 0
     made=1
