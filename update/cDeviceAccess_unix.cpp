@@ -73,7 +73,7 @@ QString cDeviceAccess::textOf(eText which)
         return QStringLiteral("Access was not allowed: %1 is missing from the updater's folder. "
                               "Unpack the updater again.");
     case eText::NotStarted:
-        return QStringLiteral("Access was not allowed: pkexec could not be started (error %2).");
+        return QStringLiteral("Access was not allowed: pkexec could not start %1 (error %2).");
     case eText::EndedWith:
         return QStringLiteral("Access was not allowed: %1 ended with code %2.");
     }
