@@ -235,6 +235,9 @@ for release in bullseye trixie; do
     kill "$updater"
     wait "$updater" || true
     updater=""
+    # Else the next search can still find this window, which is gone a moment later.
+    step="the window of the first start goes"
+    until_true window_gone '^Orvik Firmware Updater$' || fail
 
     step="prepare the emulated Orvik and a copy of the folder whose tool preloads it"
     copy=/opt/orvik-emulated emu=/tmp/emu firmware=/tmp/user/firmware/orvik-app.bin
