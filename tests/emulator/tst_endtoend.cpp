@@ -139,9 +139,6 @@ public:
         });
         m_deviceSide.start(20);
     }
-    // When the port came back.
-    QElapsedTimer portBackAt;
-
     // Until the first percentage, also the longest pause between two handled events.
     int update(const QString &firmware)
     {
@@ -187,7 +184,6 @@ private:
 #elif defined(Q_OS_WIN)
         QVERIFY(m_winePort.list());
 #endif
-        portBackAt.start();
     }
     void unlistPort()
     {
@@ -322,8 +318,6 @@ void tst_EndToEnd::success()
     QCOMPARE(scenario.statuses.last(), QStringLiteral("Update succeeded"));
     // Only what the Orvik's return showed made it a success.
     QCOMPARE(scenario.statuses.contains(kRestarting), leaveBack);
-    if (leaveBack)
-        qInfo("Port back to \"Update succeeded\": %lld ms", scenario.portBackAt.elapsed());
 
     const QString pair = productId ? QStringLiteral("483:%1,483:df11").arg(productId, 0, 16)
                                    : QStringLiteral("483:0,483:df11");
