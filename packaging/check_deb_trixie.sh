@@ -68,15 +68,7 @@ made=""
 if [ "$(cat "$cache/root/.orvik-made" 2>/dev/null)" != "$recipe" ]; then
     unmount_under "$cache/root.new"
     rm -rf --one-file-system "$cache/root" "$cache/root.new"
-    mkdir -p "$cache/archives/partial"
-    run debootstrap --variant=minbase --cache-dir="$cache/archives" trixie "$cache/root.new" \
-        "$mirror"
-    # Nothing that the package brings with it starts a service in the root, and dpkg does not
-    # wait for the disk in a root that is thrown away.
-    printf '#!/bin/sh\nexit 101\n' >"$cache/root.new/usr/sbin/policy-rc.d"
-    chmod 755 "$cache/root.new/usr/sbin/policy-rc.d"
-    echo force-unsafe-io >"$cache/root.new/etc/dpkg/dpkg.cfg.d/unsafe-io"
-    rm -rf "$cache/root.new/var/cache/apt/archives"/*.deb
+    run debootstrap_root trixie "$cache/root.new" "$cache/archives" "$mirror"
     echo "$recipe" >"$cache/root.new/.orvik-made"
     mv "$cache/root.new" "$cache/root"
     made=1
@@ -86,9 +78,7 @@ mkdir -p "$cache/archives/partial"
 step="copy the Debian 13 root"
 root=$work/root
 cp -a "$cache/root" "$root"
-mount -t proc proc "$root/proc"
-mount --bind /dev "$root/dev"
-mount --bind "$cache/archives" "$root/var/cache/apt/archives"
+mount_root "$root" "$cache/archives"
 
 step="apt-get update in Debian 13"
 in_root apt-get update

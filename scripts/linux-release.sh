@@ -90,18 +90,10 @@ if [ "$(cat "$cache/root/.orvik-made" 2>/dev/null)" != "$recipe" ]; then
     echo "Making the Debian 11 build root in $cache (once)"
     remove_tree "$cache/root"
     remove_tree "$cache/root.new"
-    mkdir -p "$cache/archives/partial"
     root=$cache/root.new
-    debootstrap --variant=minbase --cache-dir="$cache/archives" bullseye "$root" "$mirror" \
-        >"$cache/debootstrap.log" 2>&1 || fail "debootstrap, see $cache/debootstrap.log"
-    # No service starts in the root, and dpkg does not wait for the disk in it.
-    printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
-    chmod 755 "$root/usr/sbin/policy-rc.d"
-    echo force-unsafe-io >"$root/etc/dpkg/dpkg.cfg.d/unsafe-io"
-    rm -f "$root/var/cache/apt/archives"/*.deb
-    mount -t proc proc "$root/proc"
-    mount --bind /dev "$root/dev"
-    mount --bind "$cache/archives" "$root/var/cache/apt/archives"
+    debootstrap_root bullseye "$root" "$cache/archives" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
+        fail "debootstrap, see $cache/debootstrap.log"
+    mount_root "$root" "$cache/archives"
     chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
         DEBIAN_FRONTEND=noninteractive sh -c \
         'apt-get update && apt-get install -y --no-install-recommends "$@"' sh "${packages[@]}" \
@@ -116,8 +108,7 @@ fi
 root=$cache/root
 
 step="bind the checkout and the build folder into the root"
-mount -t proc proc "$root/proc"
-mount --bind /dev "$root/dev"
+mount_root "$root"
 mount --bind "$checkout" "$root/orvik/src"
 mount -o remount,bind,ro "$root/orvik/src"
 mount --bind "$sources" "$root/orvik/sources"

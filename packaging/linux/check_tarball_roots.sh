@@ -127,17 +127,8 @@ make_root() {
         ! grep -q " $tree/" /proc/mounts || fail "$tree is still mounted"
         rm -rf --one-file-system "$tree"
     done
-    mkdir -p "$cache/archives/partial"
-    run debootstrap --variant=minbase --cache-dir="$cache/archives" "$release" "$new" "$mirror" ||
-        fail "debootstrap"
-    # Nothing installed starts a service in the root, and dpkg does not wait for the disk.
-    printf '#!/bin/sh\nexit 101\n' >"$new/usr/sbin/policy-rc.d"
-    chmod 755 "$new/usr/sbin/policy-rc.d"
-    echo force-unsafe-io >"$new/etc/dpkg/dpkg.cfg.d/unsafe-io"
-    rm -f "$new/var/cache/apt/archives"/*.deb
-    mount -t proc proc "$new/proc"
-    mount --bind /dev "$new/dev"
-    mount --bind "$cache/archives" "$new/var/cache/apt/archives"
+    run debootstrap_root "$release" "$new" "$cache/archives" "$mirror" || fail "debootstrap"
+    mount_root "$new" "$cache/archives"
     root=$new
     run in_root apt-get update || fail "apt-get update"
     # Only what is named: what packages recommend would hide a library the folder lacks.
@@ -189,8 +180,7 @@ for release in bullseye trixie; do
         rmdir "$root"
         cp -a "$caches/tarball-$release/root" "$root"
     fi
-    mount -t proc proc "$root/proc"
-    mount --bind /dev "$root/dev"
+    mount_root "$root"
 
     step="the root has no Qt, no libusb and none of the xcb plugin's helper libraries"
     present=$(ls "$root/usr/lib/x86_64-linux-gnu" | grep -E "$brought" || true)
