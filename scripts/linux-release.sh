@@ -90,6 +90,7 @@ if [ "$(cat "$cache/root/.orvik-made" 2>/dev/null)" != "$recipe" ]; then
     echo "Making the Debian 11 build root in $cache (once)"
     remove_tree "$cache/root"
     remove_tree "$cache/root.new"
+    mkdir -p "$cache"
     root=$cache/root.new
     debootstrap_root bullseye "$root" "$cache/archives" "$mirror" >"$cache/debootstrap.log" 2>&1 ||
         fail "debootstrap, see $cache/debootstrap.log"
