@@ -26,6 +26,23 @@ void writeLine(const char *line)
     std::fflush(stdout);
 }
 
+// Whether no other instance runs. A segment left by an instance that died is released by the
+// last detach, found through the key file in the temporary folder. When that file was removed
+// meanwhile, a file made anew may get the same key, and then create() fails with the segment
+// in its way: it keeps the file, so a second round finds the segment and releases it.
+bool takeGuard(QSharedMemory &guard)
+{
+    for (int round = 0; round < 2; ++round) {
+        if (guard.attach(QSharedMemory::ReadOnly))
+            guard.detach();
+        if (guard.attach(QSharedMemory::ReadOnly))
+            return false;
+        if (guard.create(1, QSharedMemory::ReadWrite))
+            return true;
+    }
+    return false;
+}
+
 // A second instance only says so and leaves; the running one is not disturbed.
 int refuseSecondInstance(QSharedMemory &guard, int &argc, char **argv)
 {
@@ -105,10 +122,7 @@ int main(int argc, char *argv[])
     writeLine("Orvik Updater");
 
     QSharedMemory guard(QStringLiteral("OrvikUpdaterRunning"));
-    // A segment left by an instance that died is released by this last detach.
-    if (guard.attach(QSharedMemory::ReadOnly))
-        guard.detach();
-    if (guard.attach(QSharedMemory::ReadOnly) || !guard.create(1, QSharedMemory::ReadWrite))
+    if (!takeGuard(guard))
         return refuseSecondInstance(guard, argc, argv);
 
     return runUpdater(argc, argv);

@@ -14,6 +14,11 @@ public:
     // Removes the segment a killed instance leaves on Unix. "tempFolder" is that instance's
     // temporary folder, when it was not the suite's own.
     static void removeLeftover(const QString &tempFolder = QString());
+    // The key that the guard's key file gives now; -1 without that file, and always on
+    // Windows, where no file keys a segment.
+    static int key();
+    // Removes the segment keyed KEY, when nobody holds it.
+    static void removeSegment(int key);
 };
 
 #endif // CINSTANCEGUARD_H

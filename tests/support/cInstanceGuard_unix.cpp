@@ -8,12 +8,25 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+int cInstanceGuard::key()
+{
+    const QSharedMemory probe(cExpected::guardKey);
+    return ::ftok(QFile::encodeName(probe.nativeKey()).constData(), 'Q');
+}
+
+void cInstanceGuard::removeSegment(int key)
+{
+    const int id = ::shmget(key, 0, 0);
+    shmid_ds info;
+    if (id != -1 && ::shmctl(id, IPC_STAT, &info) == 0 && info.shm_nattch == 0)
+        ::shmctl(id, IPC_RMID, nullptr);
+}
+
 int cInstanceGuard::attachments()
 {
     // Looked up without attaching, which would change what is being measured.
-    const QSharedMemory probe(cExpected::guardKey);
-    const key_t key = ::ftok(QFile::encodeName(probe.nativeKey()).constData(), 'Q');
-    const int id = key == -1 ? -1 : ::shmget(key, 0, 0);
+    const key_t guard = key();
+    const int id = guard == -1 ? -1 : ::shmget(guard, 0, 0);
     shmid_ds info;
     if (id == -1 || ::shmctl(id, IPC_STAT, &info) == -1)
         return -1;

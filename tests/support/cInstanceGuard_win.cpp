@@ -19,3 +19,10 @@ int cInstanceGuard::attachments()
 
 // Windows removes a segment with the last program that held it.
 void cInstanceGuard::removeLeftover(const QString &) {}
+
+int cInstanceGuard::key()
+{
+    return -1;
+}
+
+void cInstanceGuard::removeSegment(int) {}
