@@ -43,8 +43,15 @@ void fakedfu::writeAll(int channel, const std::string &bytes)
     size_t done = 0;
     while (done < bytes.size()) {
         const int n = _write(channel, bytes.data() + done, unsigned(bytes.size() - done));
-        if (n <= 0)
+        if (n <= 0) {
+            // Started by the shell, as the driver helper is, a console program may get a
+            // console handle with no console behind it (Wine without a display): what it
+            // prints goes nowhere then, as the real helper's does. Pipes and files are what
+            // tests read, and a failure there must show.
+            if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(channel))) == FILE_TYPE_CHAR)
+                return;
             std::exit(99);
+        }
         done += size_t(n);
     }
 }
